@@ -1,0 +1,29 @@
+# Two commands on a fresh Debian 12 machine: `make run` and `make test`.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all deps configure build test run bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/src/app/quillcast ]; then exec $(BUILD)/src/app/quillcast; \
+	else echo "The window program is not built yet."; exit 1; fi
+
+bench: build
+	@bash bench/run-all
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "base/Exception.h"
+#include "base/Stream.h"
+
+namespace fs = std::filesystem;
+
+TEST(MemoryStreamTest, PositionAndSizeFollowWritesAndSeeks)
+{
+    TMemoryStream m;
+    m.WriteString("hello world");
+    EXPECT_EQ(m.Position(), 11);
+    EXPECT_EQ(m.Size(), 11);
+    EXPECT_EQ(m.Position(), 11);  // Size() leaves the position where it was
+    m.Seek(-5, soFromEnd);
+    char buf[8] = {};
+    EXPECT_EQ(m.Read(buf, 8), 5);
+    EXPECT_EQ(std::string(buf, 5), "world");
+    m.SetPosition(6);
+    m.WriteString("WORLD!");
+    EXPECT_EQ(m.DataString(), "hello WORLD!");
+    EXPECT_THROW(m.Seek(0, 3), Exception);
+}
+
+TEST(MemoryStreamTest, ShortReadBufferRaisesReadError)
+{
+    TMemoryStream m;
+    m.WriteString("abc");
+    m.SetPosition(0);
+    char buf[4];
+    try {
+        m.ReadBuffer(buf, 4);
+        FAIL();
+    } catch (const EReadError& e) {
+        EXPECT_EQ(e.Message(), "Stream read error");
+    }
+}
+
+TEST(StreamCopy, CopyFromZeroCopiesTheWholeSource)
+{
+    TMemoryStream src, dst;
+    std::string data(3'000'000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31);
+    src.WriteString(data);
+    EXPECT_EQ(dst.CopyFrom(src, 0), static_cast<int64_t>(data.size()));
+    EXPECT_EQ(dst.DataString(), data);
+}
+
+TEST(FileStreamTest, OpenFailureNamesTheFile)
+{
+    const std::string missing = (fs::temp_directory_path() / "qc_no_such_dir" / "f.bin").string();
+    try {
+        TFileStream f(missing, fmOpenRead);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file " + missing);
+    }
+    EXPECT_THROW(TFileStream(missing, fmCreate), EFCreateError);
+}
+
+TEST(FileStreamTest, WriteSeekRead)
+{
+    const std::string path = (fs::temp_directory_path() / "qc_fs_test.bin").string();
+    {
+        TFileStream f(path, fmCreate);
+        f.WriteString("0123456789");
+        EXPECT_EQ(f.Size(), 10);
+        f.Seek(-3, soFromEnd);
+        char b[3];
+        f.ReadBuffer(b, 3);
+        EXPECT_EQ(std::string(b, 3), "789");
+    }
+    EXPECT_EQ(ReadWholeFile(path), "0123456789");
+    fs::remove(path);
+}

@@ -1,6 +1,7 @@
 #include "UUProcessor.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -42,6 +43,30 @@ const PairTable& PairsFor(UUMethods Method)
     static const PairTable mime = MakePairs(MakeAlphabet(uuMime));
     static const PairTable uu = MakePairs(MakeAlphabet(uuCode));
     return Method == uuMime ? mime : uu;
+}
+
+static_assert(std::endian::native == std::endian::little, "the pair stores assume little-endian");
+
+// A full line (45 bytes, 15 groups) in the form the two tables give: six input bytes at
+// a time from one 8-byte load, eight characters in one store.
+inline char* EncodeFullLine(const uint8_t* in, const PairTable& pairs, char* out)
+{
+    for (int i = 0; i < 42; i += 6) {
+        uint64_t v;
+        std::memcpy(&v, in + i, 8);  // stays inside the 45-byte line
+        v = __builtin_bswap64(v);
+        const uint64_t chars = uint64_t{pairs[(v >> 52) & 0xFFF]} | (uint64_t{pairs[(v >> 40) & 0xFFF]} << 16) |
+                               (uint64_t{pairs[(v >> 28) & 0xFFF]} << 32) |
+                               (uint64_t{pairs[(v >> 16) & 0xFFF]} << 48);
+        std::memcpy(out, &chars, 8);
+        out += 8;
+    }
+    const uint32_t v = (uint32_t{in[42]} << 16) | (uint32_t{in[43]} << 8) | in[44];
+    const uint32_t chars = uint32_t{pairs[v >> 12]} | (uint32_t{pairs[v & 0xFFF]} << 16);
+    std::memcpy(out, &chars, 4);
+    out[4] = '\r';
+    out[5] = '\n';
+    return out + 6;
 }
 
 // Encodes one line of Count (1..45) bytes; returns one past the last character written.
@@ -113,8 +138,10 @@ void TUUProcessor::Encode()
             }
             const int whole = fill / LineBytes * LineBytes;
             char* o = out.data();
-            for (int i = 0; i < whole; i += LineBytes)
-                o = EncodeLine(in.data() + i, LineBytes, method, alphabet, pairs, o);
+            for (int i = 0; i < whole; i += LineBytes) {
+                if (method == uuCode) *o++ = alphabet[LineBytes];
+                o = EncodeFullLine(in.data() + i, pairs, o);
+            }
             int rest = fill - whole;
             if (atEnd && rest > 0) {
                 o = EncodeLine(in.data() + whole, rest, method, alphabet, pairs, o);

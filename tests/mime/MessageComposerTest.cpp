@@ -39,23 +39,14 @@ Composed Compose(const TPostMessage& msg, TSubType sub = mtPlain, UUMethods meth
     return c;
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/mimetest.XXXXXX";
-        Path = mkdtemp(tmpl);
-    }
+struct TempDir {
+    std::string Path = [] { char t[] = "/tmp/mimetest.XXXXXX"; return std::string(mkdtemp(t)); }();
     ~TempDir() { fs::remove_all(Path); }
     std::string File(const std::string& name, const std::string& data) const
     {
-        const std::string p = Path + "/" + name;
-        FILE* f = std::fopen(p.c_str(), "wb");
-        std::fwrite(data.data(), 1, data.size(), f);
-        std::fclose(f);
-        return p;
+        SaveFileAtomically(Path + "/" + name, data);
+        return Path + "/" + name;
     }
-    std::string Path;
 };
 
 std::string Bytes(size_t n, unsigned seed)
@@ -113,10 +104,12 @@ TEST(MessageComposer, HeaderLinesInTheirFormsAndOrder)
 
     TPostMessage bare;
     bare.ToCarbonCopy().Add("x@y");
-    bare.ToCarbonCopy().Add("z@y");
-    bare.SetDate("D");
+    bare.ToCarbonCopy().Add("z@y\r\nBcc: v@y");  // no value may start a line of its own
+    bare.SetDate(std::string("D\nX-Evil: 1\0", 12));
+    bare.Body().Add("Привет");
     EXPECT_EQ(Compose(bare).header,
-              "From: <>\r\nCC: x@y,z@y\r\nDate: D\r\nMime-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n");
+              "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
+              "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n");
 }
 
 TEST(MessageComposer, ContentTypeFollowsSubTypeUnlessThereAreAttachments)
@@ -139,21 +132,6 @@ TEST(MessageComposer, ContentTypeFollowsSubTypeUnlessThereAreAttachments)
     EXPECT_EQ(c.body.substr(0, TextPart(c.boundary).size()), TextPart(c.boundary));
 }
 
-TEST(MessageComposer, HeaderValuesCannotStartNewLines)
-{
-    TPostMessage m;
-    m.SetFromName("Eve\r\nBcc: victim@x");
-    m.SetFromAddress("e@x\n");
-    m.ToAddress().Add("a@x\rRCPT");
-    m.SetSubject(std::string("s\r\nX-Evil: 1\0z", 14));
-    m.SetLocalProgram("p\n");
-    const std::string h = Compose(m).header;
-    EXPECT_EQ(h.find('\0'), std::string::npos);
-    EXPECT_EQ(h,
-              "From: Eve  Bcc: victim@x<e@x >\r\nTo: a@x RCPT\r\nSubject: s  X-Evil: 1 z\r\nX-Mailer: p \r\n"
-              "Mime-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n");
-}
-
 TEST(MessageComposer, LongAddressLinesFoldAfterCommas)
 {
     TPostMessage m;
@@ -163,39 +141,15 @@ TEST(MessageComposer, LongAddressLinesFoldAfterCommas)
         m.ToAddress().Add(a);
         joined += (i ? "," : "") + a;
     }
-    const std::string h = Compose(m).header;
-    const std::string to = h.substr(h.find("To: "), h.find("\r\nMime-Version") - h.find("To: "));
-    std::string unfolded;
-    size_t start = 0, longest = 0, lines = 0;
-    for (size_t eol; start <= to.size(); start = eol + 2) {
-        eol = std::min(to.find("\r\n", start), to.size());
-        const std::string line = to.substr(start, eol - start);
-        longest = std::max(longest, line.size());
-        ++lines;
-        if (start > 0) {
-            EXPECT_EQ(line[0], ' ');
-            EXPECT_EQ(unfolded.back(), ',') << "folded elsewhere than after a comma";
-        }
-        unfolded += start > 0 ? line.substr(1) : line;
-    }
-    EXPECT_GT(lines, 1u);
-    EXPECT_LE(longest, 998u);
-    EXPECT_EQ(unfolded, joined);
-}
-
-TEST(MessageComposer, NonAsciiTextDeclaresUtf8)
-{
-    TPostMessage m;
-    m.Body().Add("Привет");
-    const std::string h = Compose(m).header;
-    EXPECT_NE(h.find("Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"),
-              std::string::npos);
-
-    TempDir dir;
-    m.Attachments().Add(dir.File("a", ""));
-    const Composed c = Compose(m);
-    EXPECT_EQ(c.body.substr(0, c.body.find("Привет")),
-              "--" + c.boundary + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n");
+    std::string to = Compose(m).header;
+    to = to.substr(0, to.find("\r\nMime-Version"));
+    size_t longest = 0, at = 0;
+    for (size_t eol; (eol = to.find("\r\n", at)) != std::string::npos; at = eol + 2)
+        longest = std::max(longest, eol - at);
+    EXPECT_LE(std::max(longest, to.size() - at), 998u);
+    EXPECT_GT(at, 0u) << "not folded";
+    for (size_t fold; (fold = to.find(",\r\n ")) != std::string::npos;) to.replace(fold, 4, ",");
+    EXPECT_EQ(to, "From: <>\r\n" + joined);  // folded only after commas
 }
 
 TEST(MessageComposer, BodyLinesAreDotStuffed)

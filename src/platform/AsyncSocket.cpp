@@ -29,7 +29,8 @@ TAsyncSocket::~TAsyncSocket()
 
 void TAsyncSocket::ResetState()
 {
-    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = false;
+    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = FEndSeen = FReadMuted = false;
+    FEndError = 0;
 }
 
 bool TAsyncSocket::Open(bool ResetOnClose)
@@ -90,11 +91,15 @@ void TAsyncSocket::Arm()
 {
     if (!FReadNotifier) return;
     // An unconnected TCP socket polls as readable (hang-up) and writable, so the
-    // notifiers are only live while there is something to learn from them.
-    const bool wantRead = FEvents && FReadArmed && !FCloseSent && (FEstablished || FListening);
+    // notifiers are only live while there is something to learn from them. A read
+    // notifier that is merely waiting for Recv stays enabled: turning a notifier off
+    // and on wakes the event loop each time, and Recv normally follows at once. It is
+    // turned off only if it fires again before Recv (see OnReadable).
+    const bool readUseful = FEvents && !FCloseSent && (FEstablished || FListening);
+    const bool wantRead = readUseful && (FReadArmed || !FReadMuted);
     const bool wantWrite = FEvents && (FConnecting || (FWriteArmed && FEstablished));
-    FReadNotifier->setEnabled(wantRead);
-    FWriteNotifier->setEnabled(wantWrite);
+    if (FReadNotifier->isEnabled() != wantRead) FReadNotifier->setEnabled(wantRead);
+    if (FWriteNotifier->isEnabled() != wantWrite) FWriteNotifier->setEnabled(wantWrite);
 }
 
 void TAsyncSocket::PostEvent(uint16_t Event, uint16_t Error)
@@ -104,28 +109,30 @@ void TAsyncSocket::PostEvent(uint16_t Event, uint16_t Error)
 
 void TAsyncSocket::OnReadable()
 {
+    if (!FReadArmed) {
+        // Still waiting for Recv: no second notification until then.
+        FReadMuted = true;
+        Arm();
+        return;
+    }
     if (FListening) {
         FReadArmed = false;
         Arm();
         PostEvent(sfAccept, 0);
         return;
     }
-    char c;
-    const ssize_t n = ::recv(FFd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
-        FReadArmed = false;  // again only after Recv
-        Arm();
-        PostEvent(sfRead, 0);
-    } else if (n == 0) {
+    if (FEndSeen) {
+        // The last Recv found the end of the stream: report the close, once.
         FCloseSent = true;
         Arm();
-        PostEvent(sfClose, 0);
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        const int err = SocketErrorFromErrno(errno);
-        FCloseSent = true;
-        Arm();
-        PostEvent(sfClose, static_cast<uint16_t>(err));
+        PostEvent(sfClose, FEndError);
+        return;
     }
+    // Data, or the end that the next Recv will find; either way a read notification,
+    // and no more until Recv is called.
+    FReadArmed = false;
+    Arm();
+    PostEvent(sfRead, 0);
 }
 
 void TAsyncSocket::OnWritable()
@@ -164,7 +171,8 @@ int TAsyncSocket::Connect(uint32_t AddrNetOrder, uint16_t Port)
         // Completion is learnt from writability, so an immediate success is reported
         // through the same connect notification.
         FConnecting = true;
-        FCloseSent = false;
+        FCloseSent = FEndSeen = false;
+        FEndError = 0;
         Arm();
         if (rc == 0) return 0;
     }
@@ -175,6 +183,12 @@ int TAsyncSocket::Recv(void* Buffer, int Count)
 {
     const ssize_t n = ::recv(FFd, Buffer, static_cast<size_t>(Count), MSG_DONTWAIT);
     const int saved = errno;
+    if (n == 0 && Count > 0 && FEstablished) {
+        FEndSeen = true;
+    } else if (n < 0 && saved != EAGAIN && saved != EWOULDBLOCK && saved != EINTR && FEstablished) {
+        FEndSeen = true;
+        FEndError = static_cast<uint16_t>(SocketErrorFromErrno(saved));
+    }
     if (!FReadArmed) {
         FReadArmed = true;
         Arm();
@@ -208,6 +222,7 @@ int TAsyncSocket::Accept(uint32_t& PeerAddrNetOrder, uint16_t& PeerPort)
     const int fd = ::accept4(FFd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (FListening && !FReadArmed) {
         FReadArmed = true;
+        FReadMuted = false;
         Arm();
     }
     if (fd < 0) return Fail();

@@ -306,8 +306,10 @@ void TSockTransport::WriteFromStream()
     if (FIoBusy) return;
     TFlagGuard busy(FIoBusy);
     Status(8, "WriteFromStream");
+    if (FCancelRequested) return;
+    if (OutPending() <= 0) RefillFromSource();
     const int64_t pending = OutPending();
-    if (pending <= 0 || FCancelRequested) return;
+    if (pending <= 0) return;
     const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
     const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
     if (sent < 0) {
@@ -315,25 +317,40 @@ void TSockTransport::WriteFromStream()
         FLastError = SockLastError();
         return;
     }
-    if (sent == pending) {
+    // Sent bytes are skipped rather than the tail moved each time (that would make a
+    // large transfer quadratic).
+    FOutOffset += sent;
+    if (FOutOffset >= FOutBuffer->Size()) {
         FOutBuffer->Clear();
         FOutOffset = 0;
-        FSendDone = true;
-    } else {
-        // Skip the sent bytes instead of moving the tail each time (that would make a
-        // large transfer quadratic); compact once the skipped part dominates.
-        FOutOffset += sent;
-        if (FOutOffset >= (int64_t(1) << 20) && FOutOffset * 2 >= FOutBuffer->Size()) {
-            FOutSpare->Clear();
-            FOutSpare->WriteBuffer(FOutBuffer->Memory() + FOutOffset, FOutBuffer->Size() - FOutOffset);
-            FOutBuffer->Clear();
-            std::swap(FOutBuffer, FOutSpare);
-            FOutOffset = 0;
-        }
-        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
     }
+    if (OutPending() == 0 && FSourceLeft == 0)
+        FSendDone = true;
+    else
+        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
     FBytesSent += sent;
     if (FStreamTransfer && OnPacketSent) OnPacketSent(this);
+}
+
+// A stream goes out through a window of OutBuffer that is refilled as it drains, so a
+// large body is neither copied whole nor held twice.
+void TSockTransport::RefillFromSource()
+{
+    if (!FSendSource || FSourceLeft <= 0) return;
+    constexpr int64_t Window = 16 * SockChunkSize;
+    const int64_t n = std::min(FSourceLeft, Window);
+    FOutBuffer->Clear();
+    FOutOffset = 0;
+    try {
+        FOutBuffer->SetSize(n);
+        FSendSource->ReadBuffer(FOutBuffer->Memory(), n);
+        FOutBuffer->Seek(0, soFromEnd);
+        FSourceLeft -= n;
+    } catch (...) {
+        FOutBuffer->Clear();
+        FSourceLeft = 0;
+        FSourceError = std::current_exception();
+    }
 }
 
 // ---------------------------------------------------------------- time-out
@@ -510,13 +527,24 @@ void TSockTransport::QueueOutput(const char* Data, int64_t Count)
     FOutBuffer->Seek(0, soFromEnd);
     FOutBuffer->WriteBuffer(Data, Count);
     FSendDone = false;
-    FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+    KickWriter();
+}
+
+// The caller waits next, so the writer may as well run now; inside the reader's or the
+// writer's own handlers it cannot, and the message takes it there later.
+void TSockTransport::KickWriter()
+{
+    if (FIoBusy)
+        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+    else
+        WriteFromStream();
 }
 
 void TSockTransport::DiscardOutput()
 {
     FOutBuffer->Clear();
     FOutOffset = 0;
+    FSourceLeft = 0;
 }
 
 // Waits until the writer has handed everything to the socket, a cancel, or the end of
@@ -524,6 +552,12 @@ void TSockTransport::DiscardOutput()
 void TSockTransport::WaitForOutput()
 {
     while (!FSendDone && !FCancelRequested) {
+        if (FSourceError) {
+            const std::exception_ptr e = FSourceError;
+            FSourceError = nullptr;
+            DiscardOutput();
+            std::rethrow_exception(e);
+        }
         if (!FConnected) {
             DiscardOutput();
             throw ESockError(TextClosed);
@@ -573,11 +607,15 @@ void TSockTransport::SendStream(TStream& Stream)
             const int64_t size = Stream.Size();
             FBytesTotal = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
             if (size > 0) {
-                FOutBuffer->Seek(0, soFromEnd);
-                FOutBuffer->Reserve(FOutBuffer->Size() + size);
-                FOutBuffer->CopyFrom(Stream, 0);
+                struct TSourceGuard {
+                    TSockTransport& T;
+                    ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
+                } guard{*this};
+                FSendSource = &Stream;
+                FSourceLeft = size;
+                FSourceError = nullptr;
                 FSendDone = false;
-                FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+                KickWriter();
                 WaitForOutput();
             }
         }

@@ -1,3 +1,6 @@
+#include <cstdlib>
+
+#include "support/TempDir.h"
 #include "TransportFixture.h"
 
 class LineIoTest : public TransportTest {};
@@ -198,4 +201,20 @@ TEST_F(LineIoTest, PeerResetDuringSendEndsTheSendWait)
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.Write(huge); }), "Connection closed");
     EXPECT_FALSE(Client.Connected());
     EXPECT_EQ(Client.OutPending(), 0);
+}
+
+TEST_F(LineIoTest, ProtocolLogRecordsTheConversationAsAScript)
+{
+    TTempDir dir;
+    const std::string log = dir.File("conversation.log");
+    Server.SendLine("220 hi").Expect("HELO me").SendLine("250 ok");
+    Server.Start();
+    ::setenv("QUILLCAST_LOG", log.c_str(), 1);
+    ConnectTo(Client, Server);
+    std::string line;
+    Client.ReadLn(line);
+    Client.Transaction("HELO me", line);
+    ::unsetenv("QUILLCAST_LOG");
+    Client.Writeln("not logged");
+    EXPECT_EQ(dir.Read("conversation.log"), "S: 220 hi\nC: HELO me\nS: 250 ok\n");
 }

@@ -10,8 +10,11 @@ TEST_F(LineIoTest, TwoLinesInOneReadComeOutOneByOne)
     Server.Send("220 ready\r\n250 ok\r\n").Stall();
     Server.Start();
     ConnectTo(Client, Server);
+    int reads = 0;
+    Client.OnDataReceived = [&](TObject*) { ++reads; };
     std::string a, b;
     Client.ReadLn(a);
+    EXPECT_GE(reads, 1);
     ASSERT_EQ(a, "220 ready\r\n");
     EXPECT_EQ(Client.InBuffer().DataString(), "250 ok\r\n");  // already there: no wait needed
     Client.ReadLn(b);

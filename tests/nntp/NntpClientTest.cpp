@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "nntp/NntpClient.h"
@@ -40,6 +41,17 @@ protected:
         Server.Start();
         Client.SetPort(Server.Port());
     }
+    // A client of its own aimed at S, which is started here.
+    static std::unique_ptr<TNntpClient> ClientFor(TScriptedServer& S)
+    {
+        S.Start();
+        auto c = std::make_unique<TNntpClient>();
+        c->SetHost("127.0.0.1");
+        c->SetPort(S.Port());
+        c->SetTimeOut(5000);
+        c->SetReplyTimeOut(5000);
+        return c;
+    }
 
     TScriptedServer Server;
     TNntpClient Client;
@@ -55,68 +67,65 @@ TEST_F(NntpTest, NewClientDefaults)
     EXPECT_EQ(Client.PostRecord().List(), &Client.PostHeader());
 }
 
-TEST_F(NntpTest, GreetingWithoutLoginRequest)
+// 200 and 201 need no login (no USER before the QUIT); 480 leads to USER and PASS.
+TEST_F(NntpTest, LoginsThatSucceed)
 {
-    for (const char* greeting : {"200 news.example ready", "201 news.example no posting"}) {
+    for (const char* script : {
+             "S: 200 news.example ready\n",
+             "S: 201 news.example no posting\n",
+             "S: 480 authentication required\nC: USER reader\nS: 381 password please\nC: PASS s3cret\nS: 281 welcome\n",
+         }) {
         TScriptedServer server;
-        server.SendLine(greeting).Expect("QUIT").SendLine("205 bye").ExpectClose();
-        server.Start();
-        TNntpClient c;
-        c.SetHost("127.0.0.1");
-        c.SetPort(server.Port());
-        c.SetUserId("user");
-        c.SetPassword("secret");
-        int connects = 0;
-        c.OnConnect = [&](TObject*) { ++connects; };
-        c.Connect();
-        EXPECT_TRUE(c.Connected());
+        server.Script(script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
+        auto c = ClientFor(server);
+        c->SetUserId("reader");
+        c->SetPassword("s3cret");
+        int connects = 0, failed = 0;
+        c->OnConnect = [&](TObject*) { ++connects; };
+        c->OnAuthenticationFailed = [&](TObject*) { ++failed; };
+        c->Connect();
+        EXPECT_TRUE(c->Connected()) << script;
         EXPECT_EQ(connects, 1);
-        EXPECT_FALSE(c.Busy());
-        c.Disconnect();  // no USER came before this QUIT
-        EXPECT_FALSE(c.Connected());
-        EXPECT_TRUE(server.Finished()) << greeting;
+        EXPECT_EQ(failed, 0);
+        EXPECT_FALSE(c->Busy());
+        c->Disconnect();
+        EXPECT_FALSE(c->Connected());
+        EXPECT_TRUE(server.Finished()) << script;
     }
 }
 
-TEST_F(NntpTest, LoginWithUserAndPassword)
+// Every failed login says QUIT and hangs up; only a refused password is an
+// authentication failure.
+TEST_F(NntpTest, LoginsThatFail)
 {
-    Server.Script(R"(
-        S: 480 authentication required
-        C: USER reader
-        S: 381 password please
-        C: PASS s3cret
-        S: 281 welcome
-    )");
-    Start();
-    Client.SetUserId("reader");
-    Client.SetPassword("s3cret");
-    Client.Connect();
-    EXPECT_TRUE(Client.Connected());
-    EXPECT_EQ(Connects, 1);
-    EXPECT_EQ(AuthFailed, 0);
-    EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(NntpTest, RefusedPasswordFailsTheLoginAndHangsUp)
-{
-    Server.Script(R"(
-        S: 480 authentication required
-        C: USER reader
-        S: 381 password please
-        C: PASS wrong
-        S: 481 rejected
-        C: QUIT
-        S: 205 bye
-    )").ExpectClose();
-    Start();
-    Client.SetUserId("reader");
-    Client.SetPassword("wrong");
-    EXPECT_EQ(MessageOf<NNTPError>([&] { Client.Connect(); }), "Authentication failed");
-    EXPECT_EQ(AuthFailed, 1);
-    EXPECT_EQ(Connects, 0);
-    EXPECT_FALSE(Client.Connected());
-    EXPECT_FALSE(Client.Busy());
-    EXPECT_TRUE(Server.Finished());
+    struct Case {
+        const char* Script;
+        bool SockError;
+        const char* Error;
+    } cases[] = {
+        {"S: 400 service temporarily unavailable\n", true, "Log in to server failed"},
+        {"S: 502 service permanently unavailable\n", true, "Log in to server failed"},
+        {"S: hello there\n", true, "Log in to server failed"},  // no code is no welcome either
+        {"S: 480 login\nC: USER reader\nS: 502 no\n", true, "Log in to server failed"},
+        {"S: 480 login\nC: USER reader\nS: 381 pw\nC: PASS wrong\nS: 481 rejected\n", false, "Authentication failed"},
+    };
+    for (const Case& k : cases) {
+        TScriptedServer server;
+        server.Script(k.Script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
+        auto c = ClientFor(server);
+        c->SetUserId("reader");
+        c->SetPassword("wrong");
+        int connects = 0, failed = 0;
+        c->OnConnect = [&](TObject*) { ++connects; };
+        c->OnAuthenticationFailed = [&](TObject*) { ++failed; };
+        const auto connect = [&] { c->Connect(); };
+        EXPECT_EQ(k.SockError ? MessageOf<ESockError>(connect) : MessageOf<NNTPError>(connect), k.Error) << k.Script;
+        EXPECT_EQ(failed, k.SockError ? 0 : 1) << k.Script;
+        EXPECT_EQ(connects, 0);
+        EXPECT_FALSE(c->Connected());
+        EXPECT_FALSE(c->Busy());
+        EXPECT_TRUE(server.Finished()) << k.Script;
+    }
 }
 
 TEST_F(NntpTest, MissingCredentialsAskTheHandlerOnce)
@@ -133,48 +142,20 @@ TEST_F(NntpTest, MissingCredentialsAskTheHandlerOnce)
             server.Script("C: USER late\nS: 281 ok\n");
         else
             server.Expect("QUIT").SendLine("205 bye").ExpectClose();
-        server.Start();
-        TNntpClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
+        auto client = ClientFor(server);
         int asked = 0;
         if (c.HasHandler)
-            client.OnAuthenticationNeeded = [&](bool& handled) {
+            client->OnAuthenticationNeeded = [&](bool& handled) {
                 ++asked;
                 if (!c.Supplies) return;
-                client.SetUserId("late");
-                client.SetPassword("pw");
+                client->SetUserId("late");
+                client->SetPassword("pw");
                 handled = true;
             };
-        EXPECT_EQ(MessageOf<NNTPError>([&] { client.Connect(); }), c.Error);
+        EXPECT_EQ(MessageOf<NNTPError>([&] { client->Connect(); }), c.Error);
         EXPECT_EQ(asked, c.HasHandler ? 1 : 0);
-        EXPECT_EQ(client.Connected(), c.Supplies);
+        EXPECT_EQ(client->Connected(), c.Supplies);
         EXPECT_TRUE(server.Finished());
-    }
-}
-
-TEST_F(NntpTest, RefusingGreetingsOrUserFailTheLogin)
-{
-    struct Case {
-        const char* Script;
-    } cases[] = {
-        {"S: 400 service temporarily unavailable\n"},
-        {"S: 502 service permanently unavailable\n"},
-        {"S: hello there\n"},  // no code at all is no welcome either
-        {"S: 480 login\nC: USER u\nS: 502 no\n"},
-    };
-    for (const Case& c : cases) {
-        TScriptedServer server;
-        server.Script(c.Script).Expect("QUIT").SendLine("205 bye").ExpectClose();
-        server.Start();
-        TNntpClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.SetUserId("u");
-        client.SetPassword("p");
-        EXPECT_EQ(MessageOf<ESockError>([&] { client.Connect(); }), "Log in to server failed") << c.Script;
-        EXPECT_FALSE(client.Connected());
-        EXPECT_TRUE(server.Finished()) << c.Script;
     }
 }
 
@@ -274,21 +255,18 @@ TEST_F(NntpTest, A412WithoutAGroup)
         server.Script("S: 200 ready\nC: NEXT\nS: 412 no group\n");
         if (c.HandlerSelects)
             server.Script("C: GROUP chosen\nS: 211 1 7 7 chosen\nC: GROUP chosen\nS: 211 1 7 7 chosen\nC: NEXT\nS: 223 7 <a@b>\n");
-        server.Start();
-        TNntpClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
+        auto client = ClientFor(server);
         int asked = 0;
         if (c.HasHandler)
-            client.OnGroupSelectRequired = [&](bool& handled) {
+            client->OnGroupSelectRequired = [&](bool& handled) {
                 ++asked;
                 if (!c.HandlerSelects) return;
-                client.SelectGroup("chosen");
+                client->SelectGroup("chosen");
                 handled = true;
             };
-        client.Connect();
+        client->Connect();
         std::string reply;
-        EXPECT_EQ(MessageOf<Exception>([&] { client.Transaction("NEXT", reply); }), c.Error);
+        EXPECT_EQ(MessageOf<Exception>([&] { client->Transaction("NEXT", reply); }), c.Error);
         EXPECT_EQ(asked, c.HasHandler ? 1 : 0);
         EXPECT_TRUE(server.Finished());
     }

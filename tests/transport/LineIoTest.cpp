@@ -5,53 +5,35 @@
 
 class LineIoTest : public TransportTest {};
 
-TEST_F(LineIoTest, TwoLinesInOneReadComeOutOneByOne)
+// Two lines in one read come out one by one, the second without a wait; a line split
+// over reads comes out only whole; only LF ends a line.
+TEST_F(LineIoTest, LinesAreCutAtLineFeedsWhateverTheReads)
 {
-    Server.Send("220 ready\r\n250 ok\r\n").Stall();
+    Server.Send("220 ready\r\n250 ok\r\n").Expect("go").SendPieces({"25", "0 o", "k\r", "\n354 go\r\na\rb\n"}, 30).Stall();
     Server.Start();
     ConnectTo(Client, Server);
     int reads = 0;
     Client.OnDataReceived = [&](TObject*) { ++reads; };
-    std::string a, b;
-    Client.ReadLn(a);
-    EXPECT_GE(reads, 1);
-    ASSERT_EQ(a, "220 ready\r\n");
-    EXPECT_EQ(Client.InBuffer().DataString(), "250 ok\r\n");  // already there: no wait needed
-    Client.ReadLn(b);
-    EXPECT_EQ(b, "250 ok\r\n");
-    EXPECT_EQ(Client.InBuffer().Size(), 0);
-}
-
-TEST_F(LineIoTest, ALineSplitOverReadsIsReturnedOnlyWhole)
-{
-    Server.SendPieces({"25", "0 o", "k\r", "\n354 go\r\n"}, 30).Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
     std::string line;
+    Client.ReadLn(line);
+    EXPECT_GE(reads, 1);
+    ASSERT_EQ(line, "220 ready\r\n");
+    EXPECT_EQ(Client.InBuffer().DataString(), "250 ok\r\n");
     Client.ReadLn(line);
     EXPECT_EQ(line, "250 ok\r\n");
-    Client.ReadLn(line);
-    EXPECT_EQ(line, "354 go\r\n");
-}
-
-TEST_F(LineIoTest, OnlyLineFeedEndsALine)
-{
-    Server.Send("a\rb\nc\r\n").Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    std::string line;
-    Client.ReadLn(line);
-    EXPECT_EQ(line, "a\rb\n");
-    Client.ReadLn(line);
-    EXPECT_EQ(line, "c\r\n");
+    EXPECT_EQ(Client.InBuffer().Size(), 0);
+    Client.Writeln("go");
+    for (const char* expected : {"250 ok\r\n", "354 go\r\n", "a\rb\n"}) {
+        Client.ReadLn(line);
+        EXPECT_EQ(line, expected);
+    }
 }
 
 TEST_F(LineIoTest, TransactionReadsOneLineAndTakesItsCode)
 {
     Server.Expect("EHLO me").Send("250-first\r\n250 last\r\n")
         .Expect("NOOP").SendLine("hello")
-        .Expect("X").SendLine("0421 old style")
-        .Expect("Y").SendLine("70000 big");
+        .Expect("X").SendLine("0421 old style");
     Server.Start();
     ConnectTo(Client, Server);
     struct Step {
@@ -62,7 +44,6 @@ TEST_F(LineIoTest, TransactionReadsOneLineAndTakesItsCode)
         {"EHLO me", "250-first\r\n", 250},
         {"NOOP", "hello\r\n", 0},
         {"X", "0421 old style\r\n", 421},
-        {"Y", "70000 big\r\n", 32767},
     };
     for (const Step& s : steps) {
         std::string reply;
@@ -95,6 +76,8 @@ TEST_F(LineIoTest, WriteSendsTheWholeTextUpToANul)
     EXPECT_EQ(Server.ReceivedCount(), 3 + 20002 + 5 + 16386u);
 }
 
+// The cancel stays set after an aborted ReadLn: the next ReadLn aborts at once and a
+// Writeln sends nothing, silently.
 TEST_F(LineIoTest, CancelDuringReadLnAbortsAndStaysSet)
 {
     Server.Send("partial").Stall();
@@ -106,14 +89,6 @@ TEST_F(LineIoTest, CancelDuringReadLnAbortsAndStaysSet)
     EXPECT_TRUE(Client.CancelRequested());
     EXPECT_EQ(MessageOf<EAbortError>([&] { Client.ReadLn(line); }), "Socket readln aborted");
     EXPECT_EQ(Client.InBuffer().DataString(), "partial");
-}
-
-TEST_F(LineIoTest, SendingWithACancelPendingSendsNothing)
-{
-    Server.Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    Client.Cancel();
     Client.Writeln("QUIT");
     EXPECT_TRUE(Client.CancelRequested());
     EXPECT_EQ(Client.OutPending(), 0);
@@ -183,17 +158,6 @@ TEST_F(LineIoTest, NeverConnectedFailsAtOnce)
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Connection closed");
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.Writeln("HELO"); }), "Connection closed");
     EXPECT_EQ(Client.OutPending(), 0);  // nothing left to open a later conversation
-}
-
-TEST_F(LineIoTest, PeerResetDuringSendEndsTheSendWait)
-{
-    Server.ExpectBytes(1000).Reset();
-    Server.Start();
-    ConnectTo(Client, Server);
-    const std::string huge(64 << 20, 'z');
-    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Write(huge); }), "Connection closed");
-    EXPECT_FALSE(Client.Connected());
-    EXPECT_EQ(Client.OutPending(), 0);
 }
 
 TEST_F(LineIoTest, ProtocolLogRecordsTheConversationAsAScript)

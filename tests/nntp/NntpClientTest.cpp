@@ -7,23 +7,8 @@
 #include "nntp/NntpClient.h"
 #include "platform/MessagePump.h"
 #include "support/ScriptedServer.h"
+#include "transport/TransportFixture.h"  // MessageOf
 
-namespace {
-
-template <typename E, typename F>
-std::string MessageOf(F&& Fn)
-{
-    try {
-        Fn();
-    } catch (const E& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return std::string("unexpected exception class: ") + e.what();
-    }
-    return "";
-}
-
-}  // namespace
 
 class NntpTest : public ::testing::Test {
 protected:
@@ -68,6 +53,7 @@ TEST_F(NntpTest, NewClientDefaults)
 }
 
 // 200 and 201 need no login (no USER before the QUIT); 480 leads to USER and PASS.
+// Disconnect says QUIT only while connected.
 TEST_F(NntpTest, LoginsThatSucceed)
 {
     for (const char* script : {
@@ -83,6 +69,7 @@ TEST_F(NntpTest, LoginsThatSucceed)
         int connects = 0, failed = 0;
         c->OnConnect = [&](TObject*) { ++connects; };
         c->OnAuthenticationFailed = [&](TObject*) { ++failed; };
+        c->Disconnect();  // not connected yet: nothing is sent
         c->Connect();
         EXPECT_TRUE(c->Connected()) << script;
         EXPECT_EQ(connects, 1);
@@ -284,18 +271,6 @@ TEST_F(NntpTest, EndlessGroupRequestsAreBounded)
     EXPECT_EQ(MessageOf<Exception>([&] { Client.Transaction("STAT", reply); }), "No Group Selected");
     EXPECT_FALSE(Client.Busy());
     EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(NntpTest, DisconnectSendsQuitOnlyWhenConnected)
-{
-    Server.Script("S: 200 ready\nC: QUIT\nS: 205 bye\n").ExpectClose();
-    Start();
-    Client.Disconnect();  // not connected: nothing happens
-    Client.Connect();
-    Client.Disconnect();
-    EXPECT_FALSE(Client.Connected());
-    EXPECT_TRUE(Server.Finished());
-    EXPECT_EQ(Server.Received(), "QUIT\r\n");
 }
 
 TEST_F(NntpTest, ACancelSeenByTheReaderClosesWithoutQuit)

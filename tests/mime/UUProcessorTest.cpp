@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <random>
 #include <string>
 
 #include "TestStreams.h"
@@ -9,14 +8,6 @@
 #include "mime/UUProcessor.h"
 
 namespace {
-
-std::string RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
 
 std::string Encode(TStream& in, UUMethods method, TStream* out = nullptr)
 {

@@ -20,7 +20,8 @@ public:
     // Encodes InputStream from its first byte, appending at OutputStream's position. On
     // every way out (errors of the streams propagate) OutputStream is rewound to 0, which
     // makes a buffered output commit its last bytes, and OnEndEncode is called. A read
-    // that returns nothing (or fails) before the end ends the input.
+    // that returns nothing before the end ends the input; a failed read (negative count)
+    // raises EReadError "Stream read error"; a refused write raises EWriteError.
     void Encode();
 
     TNotifyEvent OnBeginEncode;

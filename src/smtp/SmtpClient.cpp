@@ -261,7 +261,7 @@ void TSmtpClient::Transact()
     const std::string Header = FFinalHeader->Text() + "\r\n\r\n";
     if (FLog.Active()) {
         FLog.Sent(Header);
-        FLog.Note("message body, " + std::to_string(FBodyStream->Size()) + " bytes");
+        FLog.Note("body: " + std::to_string(FBodyStream->Size()) + " bytes");
     }
     Write(Header);
     SendStream(*FBodyStream);

@@ -21,7 +21,7 @@ enum TSelectEvent : uint16_t {
 
 class TAsyncSocket {
 public:
-    TAsyncSocket() = default;
+    TAsyncSocket();
     ~TAsyncSocket();  // closes the socket if still open
     TAsyncSocket(const TAsyncSocket&) = delete;
     TAsyncSocket& operator=(const TAsyncSocket&) = delete;
@@ -50,6 +50,7 @@ public:
 
 private:
     void Arm();
+    void ResetState();
     void OnReadable();
     void OnWritable();
     void PostEvent(uint16_t Event, uint16_t Error);
@@ -60,6 +61,7 @@ private:
     uintptr_t FTag = 0;
     uint16_t FEvents = 0;
     bool FConnecting = false;
+    bool FEstablished = false;  // connect completed: read and close events may come
     bool FReadArmed = false;
     bool FWriteArmed = false;
     bool FCloseSent = false;

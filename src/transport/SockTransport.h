@@ -110,7 +110,7 @@ public:
     // Received bytes not yet consumed; its position is at its end.
     TMemoryStream& InBuffer() { return *FInBuffer; }
     // Queued outgoing bytes not yet handed to the socket.
-    const TMemoryStream& OutBuffer() const { return *FOutBuffer; }
+    int64_t OutPending() const;
     // Components that have started the socket layer and not yet released it.
     static int StartupCount();
 
@@ -178,8 +178,11 @@ private:
     void WriteFromStream();
     void DrainSocket();
     void StartLookup(const std::string& Name);
-    bool FindLineEnd(int64_t& LfIndex) const;
-    void WaitForOutput(bool RaiseOnCancel);
+    bool FindLineEnd(int64_t& LfIndex);
+    void QueueOutput(const char* Data, int64_t Count);
+    void DiscardOutput();
+    void WaitForOutput();
+    void ConsumeInput(int64_t Count);
 
     // Flags change only through these.
     void SetConnected(bool Value) { FConnected = Value; }
@@ -217,6 +220,8 @@ private:
     uint32_t FLookupAddress = 0;
     uintptr_t FLookupTag = 0;
     uintptr_t FSocketTag = 0;
+    int64_t FOutOffset = 0;   // first unsent byte of OutBuffer
+    int64_t FScanned = 0;     // InBuffer bytes known to hold no LF
 
     std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer, FOutSpare;
     std::unique_ptr<TMessageTarget> FNotifyWindow;

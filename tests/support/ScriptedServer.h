@@ -15,6 +15,7 @@
 // Or the same as text: server.Script("S: 220 ready\nC: HELO me\nS: 250 ok\n");
 // A script that does not begin with Accept() accepts one connection first. A failed
 // step (mismatch, time-out, connection gone) ends the script; Finished() says which.
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,10 @@ public:
     // Exactly Count bytes; false when fewer came.
     bool ReadBytes(size_t Count, std::string& Data);
     bool SendAll(const std::string& Data);
+
+    // Waits for more bytes into Pending(); false at close, time-out or stop.
+    bool Fill();
+    std::string& Pending() { return FPending; }
 
 private:
     friend class TScriptedServer;
@@ -98,18 +103,30 @@ public:
 
 private:
     friend class TServerConnection;
-    struct TStep;
+    struct TStep {
+        std::string Name;
+        std::function<bool(TScriptedServer& Server, std::string& Error)> Fn;
+    };
+    TScriptedServer& Add(std::string Name, std::function<bool(TScriptedServer&, std::string&)> Fn);
     void Run();
     void Record(const char* Data, size_t Count);
     bool Stopping() const;
+    // Waits until Fd is readable; false on time-out (TimeoutMs < 0: none) or stop.
+    bool WaitReadable(int Fd, int TimeoutMs) const;
+    void CloseConnection(bool Reset);
+    bool NeedConnection(std::string& Error);
 
     int FListenFd = -1;
     uint16_t FPort = 0;
     int FStepTimeoutMs = 10000;
     bool FRecordBytes = true;
-    std::vector<std::shared_ptr<TStep>> FSteps;
+    std::vector<TStep> FSteps;
     std::thread FThread;
     mutable std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::unique_ptr<TServerConnection> FConn;
+    bool FStalled = false;
+    bool FStarted = false;
     std::string FReceived;
     uint64_t FReceivedCount = 0;
     int FConnections = 0;
@@ -118,7 +135,6 @@ private:
     std::string FError;
     bool FStop = false;
     int FWakePipe[2] = {-1, -1};
-    int FConnFd = -1;
 };
 
 // A listener whose backlog is full and that never accepts: a connect to it hangs.

@@ -1,5 +1,4 @@
 // quillcast-send run as a process, against a real SMTP server on loopback.
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QProcess>
 
@@ -148,10 +147,3 @@ TEST(QuillcastSend, BadArgumentsGiveExitTwoAndSendNothing)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication App(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

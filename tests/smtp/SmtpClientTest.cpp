@@ -133,8 +133,9 @@ TEST_F(SmtpClientTest, GreetingAndHeloOutcomes)
         EXPECT_EQ(Error, C.Error);
         EXPECT_EQ(Connects, *C.Error ? 0 : 1);
         EXPECT_FALSE(Cl.Busy());
-        if (!*C.Error)
+        if (!*C.Error) {
             EXPECT_EQ(ErrorOf([&] { Cl.Disconnect(); }), "");
+        }
         EXPECT_FALSE(Cl.Connected());
         EXPECT_TRUE(S.Finished());
     }

@@ -15,15 +15,10 @@ constexpr int CommandLimit = 399;  // RSET, MAIL FROM, DATA, end of data
 constexpr int RecipientLimit = 300;
 constexpr int QuitLimit = 339;
 
-bool HasLineBreak(const std::string& S)
-{
-    return S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
 void CheckArgument(const std::string& S)
 {
     // A CR or LF would start a command of the caller's choosing; a NUL would cut it.
-    if (HasLineBreak(S))
+    if (S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
         throw Exception("Invalid character in command");
 }
 
@@ -68,11 +63,12 @@ std::string TSmtpClient::ReadReplyLine()
     return Line;
 }
 
-void TSmtpClient::ReadContinuation(const std::string& First)
+std::string TSmtpClient::ReadContinuation(const std::string& First)
 {
     std::string Line = First;
-    while (ParseSmtpReply(Line).Continued)
+    while (ReplyContinued(Line))
         Line = ReadReplyLine();
+    return Line;
 }
 
 std::string TSmtpClient::Command(const std::string& Line)
@@ -89,12 +85,11 @@ std::string TSmtpClient::Command(const std::string& Line)
 
 void TSmtpClient::ReadGreeting()
 {
-    std::string Line = ReadReplyLine();
-    const int Code = ParseSmtpReply(Line).Code;
-    while (ParseSmtpReply(Line).Continued)
-        Line = ReadReplyLine();
-    if (ReplyRefused(Code, GreetingLimit))
-        throw Exception(Line);
+    const std::string First = ReadReplyLine();
+    const std::string Last = ReadContinuation(First);
+    // The code is the first line's; the last line says most about a refusal.
+    if (ReplyRefused(ParseSmtpReply(First).Code, GreetingLimit))
+        throw Exception(Last);
 }
 
 void TSmtpClient::SayHello()
@@ -228,19 +223,21 @@ void TSmtpClient::CheckArguments()
             CheckArgument(ExtractAddress(Entry));
 }
 
+void TSmtpClient::Expect(const std::string& Line, int Limit)
+{
+    const std::string Reply = Command(Line);
+    if (ReplyRefused(ReplyCode(), Limit))
+        throw Exception(Reply);
+}
+
 void TSmtpClient::Transact()
 {
     TPostMessage& M = *FPostMessage;
-    std::string Reply = Command("RSET");
-    if (ReplyRefused(ReplyCode(), CommandLimit))
-        throw Exception(Reply);
-
-    Reply = Command("MAIL FROM:<" + M.FromAddress() + ">");
-    if (ReplyRefused(ReplyCode(), CommandLimit))
-        throw Exception(Reply);
+    Expect("RSET", CommandLimit);
+    Expect("MAIL FROM:<" + M.FromAddress() + ">", CommandLimit);
 
     for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
-        // The count is taken once: a handler that edits the list cannot make the loop
+        // The count is taken once; a handler that shortens the list cannot make the loop
         // run past its end.
         const int Count = List->Count();
         for (int i = 0; i < Count && i < List->Count(); ++i) {
@@ -248,16 +245,14 @@ void TSmtpClient::Transact()
             const std::string Address = ExtractAddress(Entry);
             if (Address.empty())
                 continue;
+            // A refused recipient does not end the transaction.
             Command("RCPT TO:<" + Address + ">");
             if (ReplyRefused(ReplyCode(), RecipientLimit) && OnRecipientNotFound)
                 OnRecipientNotFound(Entry);
         }
     }
 
-    Reply = Command("DATA");
-    if (ReplyRefused(ReplyCode(), CommandLimit))
-        throw Exception(Reply);
-
+    Expect("DATA", CommandLimit);
     const std::string Header = FFinalHeader->Text() + "\r\n\r\n";
     if (FLog.Active()) {
         FLog.Sent(Header);
@@ -266,7 +261,7 @@ void TSmtpClient::Transact()
     Write(Header);
     SendStream(*FBodyStream);
 
-    Reply = Command(".");
+    const std::string Reply = Command(".");
     if (ReplyRefused(ReplyCode(), CommandLimit)) {
         if (OnFailure)
             OnFailure(this);

@@ -92,13 +92,16 @@ private:
     // Sends one command and reads its whole reply; returns the first line, whose code is
     // ReplyCode. Every command of the conversation goes through here (and the log).
     std::string Command(const std::string& Line);
-    // Reads reply lines after First until the last line of that reply.
-    void ReadContinuation(const std::string& First);
+    // Command, and the reply line as an Exception when its code is not from 200 to Limit.
+    void Expect(const std::string& Line, int Limit);
+    // Reads reply lines after First until the last line of that reply; returns that line.
+    std::string ReadContinuation(const std::string& First);
     std::string ReadReplyLine();
     void ReadGreeting();
     void SayHello();
     void CheckComplete();
     void CheckArguments();
+    // The commands of one mail transaction, RSET to the end of the data.
     void Transact();
     void AbortConnection();
 

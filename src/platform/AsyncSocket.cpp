@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -29,14 +30,15 @@ TAsyncSocket::~TAsyncSocket()
 
 void TAsyncSocket::ResetState()
 {
-    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = false;
+    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = FEndSeen = FReadMuted = FConnectFailed = false;
+    FEndError = 0;
 }
 
-bool TAsyncSocket::Open(bool ResetOnClose)
+namespace {
+int NewSocket(bool ResetOnClose)
 {
-    if (FFd >= 0) Close();
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) return Fail() == 0;
+    if (fd < 0) return Fail();
     // A short command behind unacknowledged data would otherwise wait for the peer's
     // delayed acknowledgement.
     const int one = 1;
@@ -45,7 +47,17 @@ bool TAsyncSocket::Open(bool ResetOnClose)
         const linger l{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     }
+    return fd;
+}
+}  // namespace
+
+bool TAsyncSocket::Open(bool ResetOnClose)
+{
+    if (FFd >= 0) Close();
+    const int fd = NewSocket(ResetOnClose);
+    if (fd < 0) return false;
     FFd = fd;
+    FResetOnClose = ResetOnClose;
     ResetState();
     return true;
 }
@@ -90,11 +102,15 @@ void TAsyncSocket::Arm()
 {
     if (!FReadNotifier) return;
     // An unconnected TCP socket polls as readable (hang-up) and writable, so the
-    // notifiers are only live while there is something to learn from them.
-    const bool wantRead = FEvents && FReadArmed && !FCloseSent && (FEstablished || FListening);
+    // notifiers are only live while there is something to learn from them. A read
+    // notifier that is merely waiting for Recv stays enabled: turning a notifier off
+    // and on wakes the event loop each time, and Recv normally follows at once. It is
+    // turned off only if it fires again before Recv (see OnReadable).
+    const bool readUseful = FEvents && !FCloseSent && (FEstablished || FListening);
+    const bool wantRead = readUseful && (FReadArmed || !FReadMuted);
     const bool wantWrite = FEvents && (FConnecting || (FWriteArmed && FEstablished));
-    FReadNotifier->setEnabled(wantRead);
-    FWriteNotifier->setEnabled(wantWrite);
+    if (FReadNotifier->isEnabled() != wantRead) FReadNotifier->setEnabled(wantRead);
+    if (FWriteNotifier->isEnabled() != wantWrite) FWriteNotifier->setEnabled(wantWrite);
 }
 
 void TAsyncSocket::PostEvent(uint16_t Event, uint16_t Error)
@@ -104,28 +120,30 @@ void TAsyncSocket::PostEvent(uint16_t Event, uint16_t Error)
 
 void TAsyncSocket::OnReadable()
 {
+    if (!FReadArmed) {
+        // Still waiting for Recv: no second notification until then.
+        FReadMuted = true;
+        Arm();
+        return;
+    }
     if (FListening) {
         FReadArmed = false;
         Arm();
         PostEvent(sfAccept, 0);
         return;
     }
-    char c;
-    const ssize_t n = ::recv(FFd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
-        FReadArmed = false;  // again only after Recv
-        Arm();
-        PostEvent(sfRead, 0);
-    } else if (n == 0) {
+    if (FEndSeen) {
+        // The last Recv found the end of the stream: report the close, once.
         FCloseSent = true;
         Arm();
-        PostEvent(sfClose, 0);
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        const int err = SocketErrorFromErrno(errno);
-        FCloseSent = true;
-        Arm();
-        PostEvent(sfClose, static_cast<uint16_t>(err));
+        PostEvent(sfClose, FEndError);
+        return;
     }
+    // Data, or the end that the next Recv will find; either way a read notification,
+    // and no more until Recv is called.
+    FReadArmed = false;
+    Arm();
+    PostEvent(sfRead, 0);
 }
 
 void TAsyncSocket::OnWritable()
@@ -143,6 +161,7 @@ void TAsyncSocket::OnWritable()
             PostEvent(sfConnect, 0);
             PostEvent(sfWrite, 0);  // the socket can take data now
         } else {
+            FConnectFailed = true;
             Arm();
             PostEvent(sfConnect, static_cast<uint16_t>(SocketErrorFromErrno(err)));
         }
@@ -155,6 +174,16 @@ void TAsyncSocket::OnWritable()
 
 int TAsyncSocket::Connect(uint32_t AddrNetOrder, uint16_t Port)
 {
+    if (FConnectFailed) {
+        // Linux will not connect a TCP socket again after a failed attempt, so the same
+        // descriptor gets a new socket behind it: to the caller it is the same socket.
+        const int fd = NewSocket(FResetOnClose);
+        if (fd < 0) return -1;
+        const bool moved = ::dup3(fd, FFd, O_CLOEXEC) >= 0;
+        ::close(fd);
+        if (!moved) return Fail();
+        FConnectFailed = false;
+    }
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(Port);
@@ -164,7 +193,8 @@ int TAsyncSocket::Connect(uint32_t AddrNetOrder, uint16_t Port)
         // Completion is learnt from writability, so an immediate success is reported
         // through the same connect notification.
         FConnecting = true;
-        FCloseSent = false;
+        FCloseSent = FEndSeen = false;
+        FEndError = 0;
         Arm();
         if (rc == 0) return 0;
     }
@@ -175,6 +205,12 @@ int TAsyncSocket::Recv(void* Buffer, int Count)
 {
     const ssize_t n = ::recv(FFd, Buffer, static_cast<size_t>(Count), MSG_DONTWAIT);
     const int saved = errno;
+    if (n == 0 && Count > 0 && FEstablished) {
+        FEndSeen = true;
+    } else if (n < 0 && saved != EAGAIN && saved != EWOULDBLOCK && saved != EINTR && FEstablished) {
+        FEndSeen = true;
+        FEndError = static_cast<uint16_t>(SocketErrorFromErrno(saved));
+    }
     if (!FReadArmed) {
         FReadArmed = true;
         Arm();
@@ -208,6 +244,7 @@ int TAsyncSocket::Accept(uint32_t& PeerAddrNetOrder, uint16_t& PeerPort)
     const int fd = ::accept4(FFd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (FListening && !FReadArmed) {
         FReadArmed = true;
+        FReadMuted = false;
         Arm();
     }
     if (fd < 0) return Fail();

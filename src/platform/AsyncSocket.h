@@ -5,7 +5,7 @@
 //  - read: once, then again only after Recv was called;
 //  - write: after the connect completed, and after a Send that would have blocked;
 //  - connect: once, with the error from SO_ERROR;
-//  - close: once, when the peer has closed or reset the connection (read side at end);
+//  - close: once, after a Recv met the end of the stream (the peer closed or reset);
 //  - accept: on a listening socket, once per Accept call.
 // Every call sets SockLastError() on failure. TCP_NODELAY is set on every socket.
 #include <cstdint>
@@ -62,9 +62,14 @@ private:
     uint16_t FEvents = 0;
     bool FConnecting = false;
     bool FEstablished = false;  // connect completed: read and close events may come
-    bool FReadArmed = false;
+    bool FReadArmed = false;    // a read notification may be posted
+    bool FReadMuted = false;    // the read notifier was turned off until Recv
     bool FWriteArmed = false;
     bool FCloseSent = false;
+    bool FConnectFailed = false;  // the last connect attempt failed
+    bool FResetOnClose = false;
+    bool FEndSeen = false;      // a Recv met the end of the stream (or a broken one)
+    uint16_t FEndError = 0;
     bool FListening = false;
     std::unique_ptr<QSocketNotifier> FReadNotifier;
     std::unique_ptr<QSocketNotifier> FWriteNotifier;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/Exception.h"
@@ -36,6 +38,50 @@ public:
 
 private:
     bool& FFlag;
+};
+
+// The protocol log: with QUILLCAST_LOG naming a file, every line sent is appended as
+// "C: line" and every line read as "S: line", so a conversation a user saw can be
+// replayed as a test script.
+class TProtocolLog {
+public:
+    static void Lines(const char* Prefix, const char* Data, size_t Count)
+    {
+        FILE* f = File();
+        if (!f) return;
+        size_t start = 0;
+        while (start < Count) {
+            const char* lf = static_cast<const char*>(std::memchr(Data + start, '\n', Count - start));
+            size_t end = lf ? static_cast<size_t>(lf - Data) : Count;
+            const size_t next = lf ? end + 1 : Count;
+            if (end > start && Data[end - 1] == '\r') --end;
+            std::fprintf(f, "%s%.*s\n", Prefix, static_cast<int>(end - start), Data + start);
+            start = next;
+        }
+        std::fflush(f);
+    }
+    static void Note(const std::string& Text)
+    {
+        if (FILE* f = File()) {
+            std::fprintf(f, "%s\n", Text.c_str());
+            std::fflush(f);
+        }
+    }
+
+private:
+    static FILE* File()
+    {
+        static FILE* file = nullptr;
+        static std::string openPath;
+        const char* env = std::getenv("QUILLCAST_LOG");
+        const std::string path = env ? env : "";
+        if (path != openPath) {
+            if (file) std::fclose(file);
+            file = path.empty() ? nullptr : std::fopen(path.c_str(), "a");
+            openPath = path;
+        }
+        return file;
+    }
 };
 
 }  // namespace
@@ -306,8 +352,10 @@ void TSockTransport::WriteFromStream()
     if (FIoBusy) return;
     TFlagGuard busy(FIoBusy);
     Status(8, "WriteFromStream");
+    if (FCancelRequested) return;
+    if (OutPending() <= 0) RefillFromSource();
     const int64_t pending = OutPending();
-    if (pending <= 0 || FCancelRequested) return;
+    if (pending <= 0) return;
     const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
     const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
     if (sent < 0) {
@@ -315,25 +363,40 @@ void TSockTransport::WriteFromStream()
         FLastError = SockLastError();
         return;
     }
-    if (sent == pending) {
+    // Sent bytes are skipped rather than the tail moved each time (that would make a
+    // large transfer quadratic).
+    FOutOffset += sent;
+    if (FOutOffset >= FOutBuffer->Size()) {
         FOutBuffer->Clear();
         FOutOffset = 0;
-        FSendDone = true;
-    } else {
-        // Skip the sent bytes instead of moving the tail each time (that would make a
-        // large transfer quadratic); compact once the skipped part dominates.
-        FOutOffset += sent;
-        if (FOutOffset >= (int64_t(1) << 20) && FOutOffset * 2 >= FOutBuffer->Size()) {
-            FOutSpare->Clear();
-            FOutSpare->WriteBuffer(FOutBuffer->Memory() + FOutOffset, FOutBuffer->Size() - FOutOffset);
-            FOutBuffer->Clear();
-            std::swap(FOutBuffer, FOutSpare);
-            FOutOffset = 0;
-        }
-        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
     }
+    if (OutPending() == 0 && FSourceLeft == 0)
+        FSendDone = true;
+    else
+        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
     FBytesSent += sent;
     if (FStreamTransfer && OnPacketSent) OnPacketSent(this);
+}
+
+// A stream goes out through a window of OutBuffer that is refilled as it drains, so a
+// large body is neither copied whole nor held twice.
+void TSockTransport::RefillFromSource()
+{
+    if (!FSendSource || FSourceLeft <= 0) return;
+    constexpr int64_t Window = 16 * SockChunkSize;
+    const int64_t n = std::min(FSourceLeft, Window);
+    FOutBuffer->Clear();
+    FOutOffset = 0;
+    try {
+        FOutBuffer->SetSize(n);
+        FSendSource->ReadBuffer(FOutBuffer->Memory(), n);
+        FOutBuffer->Seek(0, soFromEnd);
+        FSourceLeft -= n;
+    } catch (...) {
+        FOutBuffer->Clear();
+        FSourceLeft = 0;
+        FSourceError = std::current_exception();
+    }
 }
 
 // ---------------------------------------------------------------- time-out
@@ -507,16 +570,28 @@ int TSockTransport::Accept()
 
 void TSockTransport::QueueOutput(const char* Data, int64_t Count)
 {
+    TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
     FOutBuffer->Seek(0, soFromEnd);
     FOutBuffer->WriteBuffer(Data, Count);
     FSendDone = false;
-    FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+    KickWriter();
+}
+
+// The caller waits next, so the writer may as well run now; inside the reader's or the
+// writer's own handlers it cannot, and the message takes it there later.
+void TSockTransport::KickWriter()
+{
+    if (FIoBusy)
+        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+    else
+        WriteFromStream();
 }
 
 void TSockTransport::DiscardOutput()
 {
     FOutBuffer->Clear();
     FOutOffset = 0;
+    FSourceLeft = 0;
 }
 
 // Waits until the writer has handed everything to the socket, a cancel, or the end of
@@ -524,6 +599,12 @@ void TSockTransport::DiscardOutput()
 void TSockTransport::WaitForOutput()
 {
     while (!FSendDone && !FCancelRequested) {
+        if (FSourceError) {
+            const std::exception_ptr e = FSourceError;
+            FSourceError = nullptr;
+            DiscardOutput();
+            std::rethrow_exception(e);
+        }
         if (!FConnected) {
             DiscardOutput();
             throw ESockError(TextClosed);
@@ -573,11 +654,16 @@ void TSockTransport::SendStream(TStream& Stream)
             const int64_t size = Stream.Size();
             FBytesTotal = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
             if (size > 0) {
-                FOutBuffer->Seek(0, soFromEnd);
-                FOutBuffer->Reserve(FOutBuffer->Size() + size);
-                FOutBuffer->CopyFrom(Stream, 0);
+                struct TSourceGuard {
+                    TSockTransport& T;
+                    ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
+                } guard{*this};
+                TProtocolLog::Note("C: [" + std::to_string(size) + " bytes of stream data]");
+                FSendSource = &Stream;
+                FSourceLeft = size;
+                FSourceError = nullptr;
                 FSendDone = false;
-                FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+                KickWriter();
                 WaitForOutput();
             }
         }
@@ -652,6 +738,7 @@ void TSockTransport::ReadLn(std::string& Line)
     if (!found) throw ESockError(TextClosed);
     if (lf + 1 > MaxReplyLineLength) throw ESockError("Reply line too long");
     Line.assign(FInBuffer->Memory(), static_cast<size_t>(lf + 1));
+    TProtocolLog::Lines("S: ", Line.data(), Line.size());
     ConsumeInput(lf + 1);
     FInBuffer->Seek(0, soFromEnd);
 }

@@ -9,7 +9,11 @@
 // general Exception "Not Connected". A wait for a line, for sending or for a stream ends
 // with ESockError "Connection closed" when the connection is gone and the wait cannot be
 // satisfied from what is already buffered.
+//
+// With the environment variable QUILLCAST_LOG naming a file, the conversation is
+// appended to it as "C: " (sent) and "S: " (read) lines.
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -182,6 +186,8 @@ private:
     void QueueOutput(const char* Data, int64_t Count);
     void DiscardOutput();
     void WaitForOutput();
+    void RefillFromSource();
+    void KickWriter();
     void ConsumeInput(int64_t Count);
 
     // Flags change only through these.
@@ -222,6 +228,9 @@ private:
     uintptr_t FSocketTag = 0;
     int64_t FOutOffset = 0;   // first unsent byte of OutBuffer
     int64_t FScanned = 0;     // InBuffer bytes known to hold no LF
+    TStream* FSendSource = nullptr;  // the stream SendStream is sending
+    int64_t FSourceLeft = 0;         // its bytes not yet moved into OutBuffer
+    std::exception_ptr FSourceError;
 
     std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer, FOutSpare;
     std::unique_ptr<TMessageTarget> FNotifyWindow;

@@ -45,7 +45,6 @@ void TSmtpClient::AbortConnection()
 {
     // A cancelled conversation is dropped without QUIT; whatever the server still sends
     // belongs to it and must not be taken for a reply later.
-    FLog.Note("connection aborted");
     TSockTransport::Disconnect();
     InBuffer().Clear();
 }
@@ -59,7 +58,6 @@ std::string TSmtpClient::ReadReplyLine()
 {
     std::string Line;
     ReadLn(Line);
-    FLog.Received(Line);
     return Line;
 }
 
@@ -73,10 +71,8 @@ std::string TSmtpClient::ReadContinuation(const std::string& First)
 
 std::string TSmtpClient::Command(const std::string& Line)
 {
-    FLog.Sent(Line);
     std::string Reply;
     Transaction(Line, Reply);
-    FLog.Received(Reply);
     // Multi-line replies are read whole, so their later lines are never taken as the
     // replies to the commands that follow.
     ReadContinuation(Reply);
@@ -118,7 +114,6 @@ void TSmtpClient::Connect()
     try {
         CheckArgument(FUserID);
         TSockTransport::Connect();
-        FLog.Note("connected to " + Host() + ":" + std::to_string(Port()));
         try {
             ReadGreeting();
             SayHello();
@@ -148,15 +143,12 @@ void TSmtpClient::Disconnect()
     std::exception_ptr Failure;
     std::string Reply;
     try {
-        FLog.Sent("QUIT");
         Transaction("QUIT", Reply);
-        FLog.Received(Reply);
     } catch (...) {
         Failure = std::current_exception();
     }
     try {
         TSockTransport::Disconnect();
-        FLog.Note("connection closed");
     } catch (...) {
         if (!Failure)
             throw;
@@ -253,12 +245,7 @@ void TSmtpClient::Transact()
     }
 
     Expect("DATA", CommandLimit);
-    const std::string Header = FFinalHeader->Text() + "\r\n\r\n";
-    if (FLog.Active()) {
-        FLog.Sent(Header);
-        FLog.Note("body: " + std::to_string(FBodyStream->Size()) + " bytes");
-    }
-    Write(Header);
+    Write(FFinalHeader->Text() + "\r\n\r\n");
     SendStream(*FBodyStream);
 
     const std::string Reply = Command(".");

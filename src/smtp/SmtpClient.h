@@ -17,7 +17,6 @@
 #include "mime/ExStringList.h"
 #include "mime/MimeTypes.h"
 #include "mime/PostMessage.h"
-#include "smtp/ProtocolLog.h"
 #include "transport/SockTransport.h"
 
 class TSmtpClient : public TSockTransport {
@@ -90,7 +89,7 @@ public:
 
 private:
     // Sends one command and reads its whole reply; returns the first line, whose code is
-    // ReplyCode. Every command of the conversation goes through here (and the log).
+    // ReplyCode. Every command of the transaction goes through here.
     std::string Command(const std::string& Line);
     // Command, and the reply line as an Exception when its code is not from 200 to Limit.
     void Expect(const std::string& Line, int Limit);
@@ -114,5 +113,4 @@ private:
     TSubType FSubType = mtPlain;
     UUMethods FEncodeType = uuMime;
     bool FClearParams = true;
-    TProtocolLog FLog;
 };

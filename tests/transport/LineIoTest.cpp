@@ -10,8 +10,11 @@ TEST_F(LineIoTest, TwoLinesInOneReadComeOutOneByOne)
     Server.Send("220 ready\r\n250 ok\r\n").Stall();
     Server.Start();
     ConnectTo(Client, Server);
+    int reads = 0;
+    Client.OnDataReceived = [&](TObject*) { ++reads; };
     std::string a, b;
     Client.ReadLn(a);
+    EXPECT_GE(reads, 1);
     ASSERT_EQ(a, "220 ready\r\n");
     EXPECT_EQ(Client.InBuffer().DataString(), "250 ok\r\n");  // already there: no wait needed
     Client.ReadLn(b);
@@ -151,16 +154,6 @@ TEST_F(LineIoTest, OverLongLineIsRefused)
     std::string line = "untouched";
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Reply line too long");
     EXPECT_EQ(line, "untouched");
-}
-
-TEST_F(LineIoTest, ALineOfExactlyTheLimitIsAccepted)
-{
-    Server.Send(std::string(MaxReplyLineLength - 2, 'a') + "\r\n").Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    std::string line;
-    Client.ReadLn(line);
-    EXPECT_EQ(line.size(), static_cast<size_t>(MaxReplyLineLength));
 }
 
 // A dead connection ends every wait that cannot be satisfied from what is buffered.

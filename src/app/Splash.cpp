@@ -25,9 +25,6 @@ TSplashform::TSplashform(TUserDialogs& Dialogs) : QFrame(nullptr), FDialogs(Dial
     title.setBold(true);
     title.setItalic(true);
     Label3->setFont(title);
-    QPalette maroon = Label3->palette();
-    maroon.setColor(QPalette::WindowText, QColor(0x80, 0, 0));
-    Label3->setPalette(maroon);
     Label3->setAlignment(Qt::AlignCenter);
     Label3->setGeometry(6, 14, 272, 36);
 
@@ -42,6 +39,14 @@ TSplashform::TSplashform(TUserDialogs& Dialogs) : QFrame(nullptr), FDialogs(Dial
     Button1->hide();
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded(FDialogs, [this] { Button1Click(); }); });
 
+    // Disabled means it takes no input, not that it looks greyed out.
+    QPalette look = palette();
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = static_cast<QPalette::ColorRole>(role);
+        look.setColor(QPalette::Disabled, r, look.color(QPalette::Active, r));
+    }
+    setPalette(look);
+    Label3->setStyleSheet(QStringLiteral("color: #800000"));
     setEnabled(false);
     if (const QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -91,6 +91,7 @@ int main(int argc, char* argv[])
     splash.Label1->setText(QStringLiteral("2048 bytes of 9000 sent"));
     splash.Button1->show();
     splash.show();
+    splash.raise();
     ok &= Save(&splash, path("progress"));
     splash.hide();
     mainform.setEnabled(true);

@@ -1,0 +1,711 @@
+#include "transport/SockTransport.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "base/Exception.h"
+#include "platform/AsyncSocket.h"
+#include "platform/HostLookup.h"
+#include "platform/MessagePump.h"
+#include "platform/MessageTarget.h"
+#include "platform/SocketErrors.h"
+#include "transport/ThreadTimer.h"
+
+namespace {
+
+int GStartupCount = 0;
+uintptr_t GNextTag = 0;
+
+// The lookup's name buffer holds 127 characters; a longer name cannot be looked up.
+constexpr size_t MaxHostNameLength = 127;
+
+const char* const TextClosed = "Connection closed";
+
+// Clears a flag when leaving a scope by any path.
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool& Flag) : FFlag(Flag) { FFlag = true; }
+    ~TFlagGuard() { FFlag = false; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+    bool& FFlag;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- free functions
+
+TReplyLine ParseReplyLine(const std::string& Line)
+{
+    TReplyLine r;
+    size_t i = 0;
+    uint64_t value = 0;
+    while (i < Line.size() && i < 10 && Line[i] >= '0' && Line[i] <= '9') {
+        value = value * 10 + static_cast<uint64_t>(Line[i] - '0');
+        ++i;
+    }
+    r.HasCode = i > 0;
+    // A code that does not fit is kept as the largest one: still a refusal.
+    r.Code = static_cast<int16_t>(std::min<uint64_t>(value, 32767));
+    size_t textStart = i;
+    if (r.HasCode && i < Line.size() && (Line[i] == ' ' || Line[i] == '-')) {
+        r.Continued = Line[i] == '-';
+        textStart = i + 1;
+    }
+    size_t end = Line.size();
+    while (end > textStart && (Line[end - 1] == '\n' || Line[end - 1] == '\r')) --end;
+    r.Text = Line.substr(textStart, end - textStart);
+    return r;
+}
+
+std::string NthField(const std::string& Text, char Delimiter, int N)
+{
+    std::string result;
+    int seen = 0;
+    for (char c : Text) {
+        if (c == Delimiter) {
+            if (++seen >= N) break;
+        } else if (seen == N - 1) {
+            result += c;
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------- life cycle
+
+TSockTransport::TSockTransport(TComponent* AOwner)
+    : TComponent(AOwner),
+      FInBuffer(std::make_unique<TMemoryStream>()),
+      FInSpare(std::make_unique<TMemoryStream>()),
+      FOutBuffer(std::make_unique<TMemoryStream>()),
+      FOutSpare(std::make_unique<TMemoryStream>())
+{
+    Status(8, "Create");
+    FNotifyWindow = std::make_unique<TMessageTarget>(
+        [this](uint32_t Msg, uintptr_t WParam, intptr_t LParam) { Dispatch(Msg, WParam, LParam); });
+    FTimer = new TThreadTimer(this);
+    FTimer->SetEnabled(false);
+    FTimer->SetOnTimer([this](TObject* Sender) { TimerTriggered(Sender); });
+    InitializeWinsock();
+}
+
+TSockTransport::~TSockTransport()
+{
+    FDestroying = true;
+    try {
+        Status(8, "Destroy");
+        TSockTransport::Cancel();
+    } catch (...) {
+    }
+    delete FTimer;
+    FTimer = nullptr;
+    FShuttingDown = true;
+    try {
+        RequestCloseSocket();
+    } catch (...) {
+    }
+    FSocket.reset();
+    FNotifyWindow.reset();  // drops notifications still queued for us
+    if (FStarted) --GStartupCount;
+}
+
+int TSockTransport::StartupCount() { return GStartupCount; }
+
+void TSockTransport::InitializeWinsock()
+{
+    Status(8, "Initializing Winsock");
+    ++GStartupCount;
+    FStarted = true;
+    if (GStartupCount == 1) {
+        const long maxSockets = ::sysconf(_SC_OPEN_MAX);
+        FWinsockInfo.Add("Version= 1.1");
+        FWinsockInfo.Add("High Version= 2.2");
+        FWinsockInfo.Add("Description= POSIX sockets with event-loop notifications");
+        FWinsockInfo.Add("System= Running");
+        FWinsockInfo.Add("Max Sockets= " + std::to_string(maxSockets > 0 ? maxSockets : 1024));
+        FWinsockInfo.Add("Max Udp pack size= 65507");
+    }
+    if (!OpenSocket(true)) {
+        --GStartupCount;
+        FStarted = false;
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+bool TSockTransport::OpenSocket(bool First)
+{
+    auto socket = std::make_unique<TAsyncSocket>();
+    // The first socket resets its connection on close; the fresh ones close gracefully.
+    if (!socket->Open(First)) return false;
+    FSocketTag = ++GNextTag;
+    socket->Select(FNotifyWindow.get(), SocketEventMessage, FSocketTag, sfAll);
+    FSocket = std::move(socket);
+    return true;
+}
+
+int TSockTransport::SocketHandle() const { return FSocket && FSocket->IsOpen() ? FSocket->Handle() : -1; }
+
+int64_t TSockTransport::OutPending() const { return FOutBuffer->Size() - FOutOffset; }
+
+// ---------------------------------------------------------------- status and errors
+
+void TSockTransport::Status(uint8_t Level, const std::string& Text)
+{
+    if (static_cast<int32_t>(Level) > FReportLevel) return;
+    FLastStatus = Text;
+    if (!FDestroying && OnStatus) OnStatus(this, Text);
+}
+
+void TSockTransport::LookupErrorMessage(uint16_t Number, std::string& Text)
+{
+    Text.clear();
+    Status(8, "Looking Up Error Message");
+    Text = SockErrorText(Number);
+}
+
+void TSockTransport::ErrorManager(uint16_t IgnoreValue, std::string& Text)
+{
+    Status(16, "Checking Error In Error Manager");
+    FLastError = SockLastError();
+    if ((FLastError & IgnoreValue) == IgnoreValue) {
+        Text.clear();
+        return;
+    }
+    LookupErrorMessage(static_cast<uint16_t>(FLastError), Text);
+    if (OnError) OnError(this, static_cast<uint16_t>(FLastError), Text);
+    throw ESockError(Text);
+}
+
+// ---------------------------------------------------------------- notifications
+
+void TSockTransport::Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam)
+{
+    try {
+        // Notifications of a socket or lookup that is no longer ours are left alone.
+        if (Msg == SocketEventMessage && WParam != FSocketTag) return;
+        if (Msg == LookupDoneMessage && WParam != FLookupTag) return;
+        FLastEventOk = SelectError(LParam) == 0;
+        switch (Msg) {
+        case SocketEventMessage: HandleSocketEvent(SelectEvent(LParam)); break;
+        case LookupDoneMessage: FLookupDone = true; break;
+        case WriteMoreMessage: WriteFromStream(); break;
+        case ReadMoreMessage: ReadToStream(); break;
+        default: break;
+        }
+        if (Msg == SocketEventMessage && SelectEvent(LParam) == sfConnect && !FLastEventOk) {
+            // The wait reports "Connection Failed"; the handler learns why.
+            FLastError = SelectError(LParam);
+            std::string text;
+            LookupErrorMessage(static_cast<uint16_t>(FLastError), text);
+            if (OnError) OnError(this, static_cast<uint16_t>(FLastError), text);
+        }
+    } catch (...) {
+        // Errors while handling a notification are not passed on.
+    }
+}
+
+void TSockTransport::HandleSocketEvent(uint16_t Event)
+{
+    switch (Event) {
+    case sfRead: ReadToStream(); break;
+    case sfWrite: WriteFromStream(); break;
+    case sfOob: break;
+    case sfAccept:
+        SetConnected(true);
+        if (OnAccept) OnAccept(this);
+        break;
+    case sfConnect:
+        if (FLastEventOk) {
+            SetConnected(true);
+            if (OnConnect) OnConnect(this);
+        }
+        break;
+    case sfClose:
+        DrainSocket();
+        SetConnected(false);
+        RequestCloseSocket();
+        break;
+    default: break;
+    }
+}
+
+void TSockTransport::DrainSocket()
+{
+    char buf[SockChunkSize];
+    for (;;) {
+        const int n = SocketRecv(buf, SockChunkSize);
+        if (n <= 0) break;
+        FInBuffer->Seek(0, soFromEnd);
+        FInBuffer->WriteBuffer(buf, n);
+        if (FCancelRequested) break;
+    }
+}
+
+int TSockTransport::SocketRecv(void* Buffer, int Count)
+{
+    if (!FSocket || !FSocket->IsOpen()) {
+        SetSockLastError(WSAENOTSOCK);
+        return -1;
+    }
+    return FSocket->Recv(Buffer, Count);
+}
+
+int TSockTransport::SocketSend(const void* Buffer, int Count)
+{
+    if (!FSocket || !FSocket->IsOpen()) {
+        SetSockLastError(WSAENOTSOCK);
+        return -1;
+    }
+    return FSocket->Send(Buffer, Count);
+}
+
+// The reader: one recv into InBuffer per notification.
+void TSockTransport::ReadToStream()
+{
+    if (FCancelRequested) {
+        if (FSocket) FSocket->Select(FNotifyWindow.get(), SocketEventMessage, FSocketTag, 0);
+        if (AbortNotify) AbortNotify(this);
+    }
+    if (FIoBusy) return;
+    bool received = false;
+    {
+        TFlagGuard busy(FIoBusy);
+        Status(8, "ReadToStream");
+        char buf[SockChunkSize];
+        FInBuffer->Seek(0, soFromEnd);
+        const int n = SocketRecv(buf, SockChunkSize);
+        if (n < 0) {
+            FLastError = SockLastError();
+            std::string text;
+            LookupErrorMessage(static_cast<uint16_t>(FLastError), text);
+            if (OnError) OnError(this, static_cast<uint16_t>(FLastError), text);
+        } else {
+            received = true;
+            if (n > 0) FInBuffer->WriteBuffer(buf, n);
+            if (FStreamTransfer) {
+                FBytesReceived += n;
+                if (OnPacketRecvd) OnPacketRecvd(this);
+            }
+            if (n == SockChunkSize) FNotifyWindow->Post(ReadMoreMessage, 0, 0);
+        }
+    }
+    if (received && OnDataReceived) OnDataReceived(this);
+}
+
+// The writer: hands at most one chunk of OutBuffer to the socket per run.
+void TSockTransport::WriteFromStream()
+{
+    if (FIoBusy) return;
+    TFlagGuard busy(FIoBusy);
+    Status(8, "WriteFromStream");
+    if (FCancelRequested) return;
+    if (OutPending() <= 0) RefillFromSource();
+    const int64_t pending = OutPending();
+    if (pending <= 0) return;
+    const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
+    const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
+    if (sent < 0) {
+        // Bytes stay queued; the socket's next write notification runs us again.
+        FLastError = SockLastError();
+        return;
+    }
+    // Sent bytes are skipped rather than the tail moved each time (that would make a
+    // large transfer quadratic).
+    FOutOffset += sent;
+    if (FOutOffset >= FOutBuffer->Size()) {
+        FOutBuffer->Clear();
+        FOutOffset = 0;
+    }
+    if (OutPending() == 0 && FSourceLeft == 0)
+        FSendDone = true;
+    else
+        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+    FBytesSent += sent;
+    if (FStreamTransfer && OnPacketSent) OnPacketSent(this);
+}
+
+// A stream goes out through a window of OutBuffer that is refilled as it drains, so a
+// large body is neither copied whole nor held twice.
+void TSockTransport::RefillFromSource()
+{
+    if (!FSendSource || FSourceLeft <= 0) return;
+    constexpr int64_t Window = 16 * SockChunkSize;
+    const int64_t n = std::min(FSourceLeft, Window);
+    FOutBuffer->Clear();
+    FOutOffset = 0;
+    try {
+        FOutBuffer->SetSize(n);
+        FSendSource->ReadBuffer(FOutBuffer->Memory(), n);
+        FOutBuffer->Seek(0, soFromEnd);
+        FSourceLeft -= n;
+    } catch (...) {
+        FOutBuffer->Clear();
+        FSourceLeft = 0;
+        FSourceError = std::current_exception();
+    }
+}
+
+// ---------------------------------------------------------------- time-out
+
+void TSockTransport::TimerOn()
+{
+    Status(8, "Timer On");
+    FTimedOut = false;
+    FTimer->SetInterval(static_cast<uint32_t>(std::max(FTimeOut, 0)));
+    FTimer->SetEnabled(true);
+}
+
+void TSockTransport::TimerOff()
+{
+    Status(8, "Timer Off");
+    FTimer->SetEnabled(false);
+}
+
+void TSockTransport::TimerTriggered(TObject*)
+{
+    Status(8, "Timer Triggered");
+    TimerOff();
+    FTimedOut = true;
+    Cancel();
+}
+
+// ---------------------------------------------------------------- connection
+
+void TSockTransport::Cancel()
+{
+    Status(8, "Canceling");
+    SetCancelRequested(true);
+}
+
+void TSockTransport::StartLookup(const std::string& Name)
+{
+    const uintptr_t tag = ++GNextTag;
+    FLookupTag = tag;
+    FLookupAddress = 0;
+    if (Name.size() > MaxHostNameLength) {
+        FNotifyWindow->Post(LookupDoneMessage, tag, MakeSelectReply(0, WSAHOST_NOT_FOUND));
+        return;
+    }
+    TMessageTarget* target = FNotifyWindow.get();
+    StartHostLookup(Name, target, [this, target, tag](int Error, uint32_t Addr) {
+        if (tag == FLookupTag) FLookupAddress = Addr;
+        target->Post(LookupDoneMessage, tag, MakeSelectReply(0, static_cast<uint16_t>(Error)));
+    });
+}
+
+void TSockTransport::ResolveHost()
+{
+    Status(8, "Resolve Host");
+    const std::string name = FHost.substr(0, FHost.find('\0'));
+    if (name.size() <= MaxHostNameLength) {
+        const in_addr_t addr = ::inet_addr(name.c_str());
+        if (addr != INADDR_NONE) {
+            FPeerAddress = addr;
+            return;
+        }
+    }
+    FPeerAddress = 0;
+    TimerOn();
+    FLookupDone = false;
+    StartLookup(name);
+    while (!FLookupDone && !FTimedOut && !FCancelRequested) SleepAndProcessMessages();
+    TimerOff();
+    FLookupTag = 0;  // a late completion is ignored from now on
+    if (FTimedOut) throw ESockError("Host Lookup Timed Out");
+    if (FCancelRequested) throw ESockError("Host Lookup Canceled");
+    if (!FLastEventOk) throw ESockError("Host Lookup Failed");
+    FPeerAddress = FLookupAddress;
+    if (OnHostResolved) OnHostResolved(this);
+}
+
+void TSockTransport::Connect()
+{
+    Status(8, "Connecting");
+    SetCancelRequested(false);
+    if (FConnected) throw ESockError("Already connected");
+    int tries = 0;
+    for (;;) {
+        try {
+            ResolveHost();
+        } catch (const ESockError& e) {
+            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled") throw;
+            FPeerAddress = 0;
+        }
+        if (FPeerAddress != 0) break;
+        if (tries >= 1 || !OnInvalidHost) throw ESockError("Null Remote Address");
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled) throw ESockError("Null Remote Address");
+        ++tries;
+    }
+    FPeerPort = static_cast<uint16_t>(FPort & 0xFFFF);
+    FLookupDone = false;
+    FLastEventOk = true;
+    if (!FSocket || FSocket->Connect(FPeerAddress, FPeerPort) != 0) {
+        if (!FSocket) SetSockLastError(WSAENOTSOCK);
+        std::string text;
+        ErrorManager(WSAEWOULDBLOCK, text);
+    }
+    TimerOn();
+    while (!FConnected && !FTimedOut && !FCancelRequested && FLastEventOk) SleepAndProcessMessages();
+    TimerOff();
+    if (!FTimedOut && !FCancelRequested && FLastEventOk) return;
+    if (OnConnectionFailed) OnConnectionFailed(this);
+    if (FTimedOut) throw ESockError("Connection Timed out");
+    if (FCancelRequested) throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TSockTransport::Disconnect()
+{
+    Status(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TSockTransport::RequestCloseSocket()
+{
+    Status(4, "Request Close Socket");
+    SetConnected(false);
+    // Bytes queued for this connection can never reach its peer; they must not open
+    // the next conversation.
+    DiscardOutput();
+    if (!FSocket || !FSocket->IsOpen()) return;
+    if (FSocket->Close() != 0) {
+        std::string text;
+        ErrorManager(WSAEWOULDBLOCK, text);
+        return;
+    }
+    if (OnDisconnect && !FDestroying) OnDisconnect(this);
+    if (!FShuttingDown) OpenSocket(false);
+}
+
+void TSockTransport::RequireConnection()
+{
+    int passes = 0;
+    while (!FConnected) {
+        if (passes >= 1 || !OnConnectionRequired) throw Exception("Not Connected");
+        bool handled = false;
+        OnConnectionRequired(handled);
+        if (!handled) throw Exception("Not Connected");
+        ++passes;
+    }
+}
+
+int TSockTransport::Accept()
+{
+    while (!FLookupDone && !FCancelRequested) SleepAndProcessMessages();
+    if (FCancelRequested) throw ESockError("Accepting Canceled");
+    if (!FLastEventOk) throw ESockError("Error creating Data Connection");
+    Status(4, "Accepting");
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    const int fd = FSocket ? FSocket->Accept(addr, port) : -1;
+    if (fd >= 0) {
+        FPeerAddress = addr;
+        FPeerPort = port;
+    }
+    if (FCancelRequested) {
+        SetCancelRequested(false);
+        if (fd >= 0) ::close(fd);
+        throw EAbortError("Socket send aborted");
+    }
+    return fd;
+}
+
+// ---------------------------------------------------------------- sending
+
+void TSockTransport::QueueOutput(const char* Data, int64_t Count)
+{
+    FOutBuffer->Seek(0, soFromEnd);
+    FOutBuffer->WriteBuffer(Data, Count);
+    FSendDone = false;
+    KickWriter();
+}
+
+// The caller waits next, so the writer may as well run now; inside the reader's or the
+// writer's own handlers it cannot, and the message takes it there later.
+void TSockTransport::KickWriter()
+{
+    if (FIoBusy)
+        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+    else
+        WriteFromStream();
+}
+
+void TSockTransport::DiscardOutput()
+{
+    FOutBuffer->Clear();
+    FOutOffset = 0;
+    FSourceLeft = 0;
+}
+
+// Waits until the writer has handed everything to the socket, a cancel, or the end of
+// the connection.
+void TSockTransport::WaitForOutput()
+{
+    while (!FSendDone && !FCancelRequested) {
+        if (FSourceError) {
+            const std::exception_ptr e = FSourceError;
+            FSourceError = nullptr;
+            DiscardOutput();
+            std::rethrow_exception(e);
+        }
+        if (!FConnected) {
+            DiscardOutput();
+            throw ESockError(TextClosed);
+        }
+        SleepAndProcessMessages();
+    }
+}
+
+void TSockTransport::SendBuffer(const void* Buffer, size_t Count)
+{
+    Status(4, "Sending Buffer");
+    if (FCancelRequested) return;
+    if (Count == 0) Count = std::strlen(static_cast<const char*>(Buffer));
+    if (Count == 0) return;  // nothing to wait for
+    QueueOutput(static_cast<const char*>(Buffer), static_cast<int64_t>(Count));
+    WaitForOutput();
+    if (FCancelRequested) {
+        SetCancelRequested(false);
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TSockTransport::Write(const std::string& Text)
+{
+    Status(8, "Write");
+    const size_t len = std::min(Text.size(), std::strlen(Text.c_str()));
+    if (len == 0) return SendBuffer("", 0);
+    SendBuffer(Text.data(), len);
+}
+
+void TSockTransport::Writeln(const std::string& Text)
+{
+    Status(8, "Writeln");
+    // The line always ends, even when the text stops at a NUL.
+    Write(Text.substr(0, std::strlen(Text.c_str())) + "\r\n");
+}
+
+void TSockTransport::SendStream(TStream& Stream)
+{
+    FStreamTransfer = true;
+    Status(8, "SendStream");
+    try {
+        if (!FCancelRequested) {
+            Stream.SetPosition(0);
+            Status(8, "SendFile");
+            FBytesSent = 0;
+            const int64_t size = Stream.Size();
+            FBytesTotal = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
+            if (size > 0) {
+                struct TSourceGuard {
+                    TSockTransport& T;
+                    ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
+                } guard{*this};
+                FSendSource = &Stream;
+                FSourceLeft = size;
+                FSourceError = nullptr;
+                FSendDone = false;
+                KickWriter();
+                WaitForOutput();
+            }
+        }
+    } catch (...) {
+        FStreamTransfer = false;
+        if (FCancelRequested) {
+            SetCancelRequested(false);
+            throw EAbortError("Socket send aborted");
+        }
+        throw;
+    }
+    FStreamTransfer = false;
+    if (FCancelRequested) {
+        SetCancelRequested(false);
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+// ---------------------------------------------------------------- receiving
+
+bool TSockTransport::FindLineEnd(int64_t& LfIndex)
+{
+    const int64_t size = FInBuffer->Size();
+    if (FScanned > size) FScanned = 0;  // emptied by a handler meanwhile
+    if (FScanned >= size) return false;
+    const char* base = FInBuffer->Memory();
+    const void* lf = std::memchr(base + FScanned, '\n', static_cast<size_t>(size - FScanned));
+    if (!lf) {
+        FScanned = size;
+        return false;
+    }
+    LfIndex = static_cast<const char*>(lf) - base;
+    return true;
+}
+
+void TSockTransport::ConsumeInput(int64_t Count)
+{
+    const int64_t size = FInBuffer->Size();
+    if (Count >= size) {
+        FInBuffer->Clear();
+    } else {
+        FInSpare->Clear();
+        FInSpare->WriteBuffer(FInBuffer->Memory() + Count, size - Count);
+        FInBuffer->Clear();
+        std::swap(FInBuffer, FInSpare);
+    }
+    FScanned = 0;
+}
+
+void TSockTransport::ReadLn(std::string& Line)
+{
+    Status(8, "ReadLn");
+    using Clock = std::chrono::steady_clock;
+    const bool limited = FReplyTimeOut > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? FReplyTimeOut : 0);
+    // The buffer is open to descendants, so what an earlier scan learnt may be stale.
+    FScanned = 0;
+    int64_t lf = -1;
+    bool found = false;
+    for (;;) {
+        if ((found = FindLineEnd(lf))) break;
+        if (FInBuffer->Size() > MaxReplyLineLength) throw ESockError("Reply line too long");
+        if (!FConnected) break;
+        if (limited && Clock::now() >= deadline) {
+            if (FCancelRequested) break;
+            throw ESockError("Reply Timed out");
+        }
+        SleepAndProcessMessages();
+        if (FCancelRequested) break;
+    }
+    if (FCancelRequested) throw EAbortError("Socket readln aborted");
+    if (!found) throw ESockError(TextClosed);
+    if (lf + 1 > MaxReplyLineLength) throw ESockError("Reply line too long");
+    Line.assign(FInBuffer->Memory(), static_cast<size_t>(lf + 1));
+    ConsumeInput(lf + 1);
+    FInBuffer->Seek(0, soFromEnd);
+}
+
+void TSockTransport::Transaction(const std::string& Command, std::string& Reply)
+{
+    Status(8, "Transaction");
+    FReplyCode = 0;
+    Writeln(Command);
+    std::string line;
+    ReadLn(line);
+    FLastReply = line;
+    if (!FLastReply.empty()) {
+        Status(1, FLastReply);
+        const TReplyLine parsed = ParseReplyLine(FLastReply);
+        if (parsed.HasCode) FReplyCode = parsed.Code;
+    }
+    Reply = FLastReply;
+}

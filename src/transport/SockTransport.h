@@ -1,0 +1,236 @@
+#pragma once
+// TSockTransport: the TCP client component under the SMTP and news clients. All socket
+// work is notification-driven on the calling (user-interface) thread: an operation that
+// looks blocking (Connect, ResolveHost, SendBuffer, ReadLn, SendStream) starts its step
+// and then waits, processing events, until the awaited notification, a time-out or a
+// Cancel. Handlers therefore run in the middle of operations.
+//
+// Raises ESockError / EAbortError (transport/SockErrors.h); RequireConnection raises the
+// general Exception "Not Connected". A wait for a line, for sending or for a stream ends
+// with ESockError "Connection closed" when the connection is gone and the wait cannot be
+// satisfied from what is already buffered.
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "base/Component.h"
+#include "base/Stream.h"
+#include "base/StringList.h"
+#include "transport/SockErrors.h"
+
+class TAsyncSocket;
+class TMessageTarget;
+class TThreadTimer;
+
+// Messages of the notification target.
+enum : uint32_t {
+    SocketEventMessage = 1125,  // WParam: socket tag; LParam: event | error << 16
+    LookupDoneMessage = 1126,   // WParam: lookup tag; LParam: error << 16
+    WriteMoreMessage = 1127,
+    ReadMoreMessage = 1128,
+};
+
+// Largest recv / send of the reader and the writer.
+constexpr int SockChunkSize = 16383;
+// A reply line that grows past this without a LF is refused ("Reply line too long").
+constexpr int64_t MaxReplyLineLength = 1 << 20;
+
+// One reply line taken apart: the value of its leading digits (at most 10 digits read;
+// above 32767 stored as 32767; 0 without digits), whether there were any, whether a
+// hyphen follows them (a continuation line), and the text after the code and its
+// separator without the line end.
+struct TReplyLine {
+    int16_t Code = 0;
+    bool HasCode = false;
+    bool Continued = false;
+    std::string Text;
+};
+TReplyLine ParseReplyLine(const std::string& Line);
+
+// The N-th (from 1) field of Text split at Delimiter; "" when there are fewer fields.
+std::string NthField(const std::string& Text, char Delimiter, int N);
+
+class TSockTransport : public TComponent {
+public:
+    explicit TSockTransport(TComponent* AOwner = nullptr);  // ESockError on set-up failure
+    ~TSockTransport() override;
+
+    // ---- events (called only when set)
+    TNotifyEvent OnDataReceived;       // after each read that did not fail
+    TNotifyEvent OnAccept;             // accept notification
+    TNotifyEvent OnConnect;            // the connect notification reported success
+    TNotifyEvent OnDisconnect;         // the socket was closed (not while destroying)
+    TOnErrorEvent OnError;             // socket error number and text
+    THandlerEvent OnInvalidHost;       // host did not resolve; may set a new Host, once
+    TOnHostResolved OnHostResolved;    // a name lookup succeeded (not for dotted hosts)
+    THandlerEvent OnConnectionRequired;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;   // a connect attempt failed, before the exception
+    TNotifyEvent OnPacketRecvd;        // data received during a stream transfer
+    TNotifyEvent OnPacketSent;         // a chunk of a stream transfer was sent
+    TNotifyEvent AbortNotify;          // descendant's hook: the reader found a cancel
+
+    // ---- published properties
+    const std::string& Host() const { return FHost; }
+    void SetHost(const std::string& Value) { FHost = Value; }
+    int Port() const { return FPort; }
+    void SetPort(int Value) { FPort = Value; }
+    // Lookup and connect time-out in ms; 0 or negative: no limit.
+    int TimeOut() const { return FTimeOut; }
+    void SetTimeOut(int Value) { FTimeOut = Value; }
+    int ReportLevel() const { return FReportLevel; }
+    void SetReportLevel(int Value) { FReportLevel = Value; }
+    // Longest wait of ReadLn in ms; 0 or negative: none. Past it: "Reply Timed out".
+    int ReplyTimeOut() const { return FReplyTimeOut; }
+    void SetReplyTimeOut(int Value) { FReplyTimeOut = Value; }
+
+    // ---- state
+    bool Connected() const { return FConnected; }
+    int16_t ReplyCode() const { return FReplyCode; }
+    const std::string& LastReply() const { return FLastReply; }
+    int32_t BytesSent() const { return FBytesSent; }
+    int32_t BytesTotal() const { return FBytesTotal; }
+    int32_t BytesReceived() const { return FBytesReceived; }
+    bool IoBusy() const { return FIoBusy; }
+    bool StreamTransfer() const { return FStreamTransfer; }
+    bool CancelRequested() const { return FCancelRequested; }
+    bool TimedOut() const { return FTimedOut; }
+    bool LookupDone() const { return FLookupDone; }
+    bool LastEventOk() const { return FLastEventOk; }
+    bool SendDone() const { return FSendDone; }
+    bool ShuttingDown() const { return FShuttingDown; }
+    int32_t LastError() const { return FLastError; }
+    const std::string& LastStatus() const { return FLastStatus; }
+    const TStringList& WinsockInfo() const { return FWinsockInfo; }
+    // Server address (network byte order) and port as last filled by Connect.
+    uint32_t PeerAddress() const { return FPeerAddress; }
+    uint16_t PeerPort() const { return FPeerPort; }
+    // The socket's descriptor; -1 when the component holds none.
+    int SocketHandle() const;
+    // Received bytes not yet consumed; its position is at its end.
+    TMemoryStream& InBuffer() { return *FInBuffer; }
+    // Queued outgoing bytes not yet handed to the socket.
+    int64_t OutPending() const;
+    // Components that have started the socket layer and not yet released it.
+    static int StartupCount();
+
+    // ---- operations
+    // Accepts a connection on a listening socket; returns its descriptor.
+    virtual int Accept();
+    // Resolves Host, connects to Port; returns when connected.
+    virtual void Connect();
+    // Closes the socket (connected or not) and opens a fresh one.
+    virtual void Disconnect();
+    // Writeln(Command), then ReadLn(Reply); sets LastReply and ReplyCode.
+    virtual void Transaction(const std::string& Command, std::string& Reply);
+    // Sets CancelRequested, which ends every wait.
+    virtual void Cancel();
+    // Returns when Connected; else asks OnConnectionRequired once; else "Not Connected".
+    void RequireConnection();
+    // Fills the peer address from Host.
+    void ResolveHost();
+    // Closes the socket, fires OnDisconnect, opens a fresh socket (unless destroying).
+    void RequestCloseSocket();
+
+    // Queues Count bytes (Count 0: up to the first NUL) and returns once all queued bytes
+    // were handed to the socket. Nothing to send returns at once. With a cancel pending
+    // at entry: returns silently; during the wait: EAbortError "Socket send aborted".
+    void SendBuffer(const void* Buffer, size_t Count);
+    // Sends Text up to its first NUL, whole.
+    void Write(const std::string& Text);
+    // Write(Text + CR LF).
+    void Writeln(const std::string& Text);
+    // The next line up to and including its LF. EAbortError "Socket readln aborted" on a
+    // cancel (CancelRequested stays set); ESockError "Reply Timed out" past ReplyTimeOut;
+    // "Reply line too long" past MaxReplyLineLength.
+    void ReadLn(std::string& Line);
+    // Sends all of Stream from its start; OnPacketSent after each chunk. An empty
+    // stream returns at once. A cancel (pending or during the wait): "Socket send aborted".
+    void SendStream(TStream& Stream);
+
+    // ---- status and errors
+    // Reports Text through OnStatus when Level <= ReportLevel.
+    void Status(uint8_t Level, const std::string& Text);
+    void LookupErrorMessage(uint16_t Number, std::string& Text);
+    // Reads the pending socket error; returns with Text empty when every bit of
+    // IgnoreValue is set in it, else fires OnError and raises ESockError with its text.
+    void ErrorManager(uint16_t IgnoreValue, std::string& Text);
+
+protected:
+    // The one place where bytes cross the socket (a TLS layer would sit here).
+    // Same results as recv/send: count, 0 at close (recv), -1 with SockLastError().
+    virtual int SocketRecv(void* Buffer, int Count);
+    virtual int SocketSend(const void* Buffer, int Count);
+
+    // Descendants clear a cancel before their closing command.
+    void ClearCancel() { FCancelRequested = false; }
+
+    void TimerOn();
+    void TimerOff();
+    void TimerTriggered(TObject* Sender);
+
+private:
+    void InitializeWinsock();
+    bool OpenSocket(bool First);
+    void Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
+    void HandleSocketEvent(uint16_t Event);
+    void ReadToStream();
+    void WriteFromStream();
+    void DrainSocket();
+    void StartLookup(const std::string& Name);
+    bool FindLineEnd(int64_t& LfIndex);
+    void QueueOutput(const char* Data, int64_t Count);
+    void DiscardOutput();
+    void WaitForOutput();
+    void RefillFromSource();
+    void KickWriter();
+    void ConsumeInput(int64_t Count);
+
+    // Flags change only through these.
+    void SetConnected(bool Value) { FConnected = Value; }
+    void SetCancelRequested(bool Value) { FCancelRequested = Value; }
+
+    std::string FHost;
+    int FPort = 0;
+    int FTimeOut = 0;
+    int FReportLevel = 0;
+    int FReplyTimeOut = 0;
+
+    bool FConnected = false;
+    bool FStreamTransfer = false;
+    bool FIoBusy = false;
+    bool FCancelRequested = false;
+    bool FShuttingDown = false;
+    bool FLastEventOk = false;
+    bool FTimedOut = false;
+    bool FLookupDone = false;
+    bool FSendDone = false;
+    bool FStarted = false;
+    bool FDestroying = false;
+
+    int32_t FBytesSent = 0;
+    int32_t FBytesTotal = 0;
+    int32_t FBytesReceived = 0;
+    int32_t FLastError = 0;
+    std::string FLastStatus;
+    std::string FLastReply;
+    int16_t FReplyCode = 0;
+    TStringList FWinsockInfo;
+
+    uint32_t FPeerAddress = 0;
+    uint16_t FPeerPort = 0;
+    uint32_t FLookupAddress = 0;
+    uintptr_t FLookupTag = 0;
+    uintptr_t FSocketTag = 0;
+    int64_t FOutOffset = 0;   // first unsent byte of OutBuffer
+    int64_t FScanned = 0;     // InBuffer bytes known to hold no LF
+    TStream* FSendSource = nullptr;  // the stream SendStream is sending
+    int64_t FSourceLeft = 0;         // its bytes not yet moved into OutBuffer
+    std::exception_ptr FSourceError;
+
+    std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer, FOutSpare;
+    std::unique_ptr<TMessageTarget> FNotifyWindow;
+    std::unique_ptr<TAsyncSocket> FSocket;
+    TThreadTimer* FTimer = nullptr;  // owned as a component
+};

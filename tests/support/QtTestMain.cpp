@@ -1,0 +1,12 @@
+// GoogleTest main for tests of event-driven code: the socket components wait by
+// processing Qt events, which needs an application object.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

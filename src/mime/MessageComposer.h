@@ -1,0 +1,47 @@
+#pragma once
+// Builds one message in memory: the header block (as lines of a TExStringList) and the
+// body (dot-stuffed text lines, or a multipart/mixed body with one plain-text part and
+// one encoded part per attachment file). The SMTP client composes through this and sends
+// Header and Body unchanged.
+//
+// Header values never carry CR, LF or NUL (they become blanks); To and CC lines longer
+// than 998 octets are folded after commas; a Subject or sender name with non-ASCII bytes
+// becomes RFC 2047 encoded-words; a text with non-ASCII bytes is declared charset=utf-8
+// with Content-Transfer-Encoding: 8bit.
+#include <string>
+
+#include "base/Component.h"
+#include "base/Stream.h"
+#include "mime/ExStringList.h"
+#include "mime/MimeTypes.h"
+#include "mime/PostMessage.h"
+
+class TMessageComposer {
+public:
+    // Each receives the attachment entry as stored (the whole path).
+    TFileItem OnEncodeStart;
+    TFileItem OnEncodeEnd;
+    // Called before the open failure EFOpenError "Cannot open file %s" propagates.
+    TFileItem OnAttachmentNotFound;
+
+    // Empties Header and Body first; fills Header, Boundary (only when there are
+    // attachments; otherwise left as it was) and Body. Errors of the attachment files
+    // propagate; Body is then partly filled.
+    void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
+                        TExStringList& Header, std::string& Boundary, TMemoryStream& Body);
+
+    // "====================54535" + the local time of day in the locale's long time
+    // format + "====".
+    static std::string MakeBoundary();
+    // The attachment's file name as written into its part: the text after the last
+    // '/', '\' or ':' of the entry.
+    static std::string AttachmentName(const std::string& Entry);
+
+private:
+    void ComposeHeader(const TPostMessage& Msg, TSubType SubType, TExStringList& Header,
+                       std::string& Boundary);
+    void ComposeBody(const TPostMessage& Msg, UUMethods EncodeType, const std::string& Boundary,
+                     TMemoryStream& Body);
+    void WriteAttachmentPart(const TPostMessage& Msg, int Index, UUMethods EncodeType,
+                             const std::string& Boundary, TMemoryStream& Body);
+};

@@ -1,0 +1,31 @@
+#pragma once
+// Stream doubles for the mime tests: a memory stream that records the calls it gets and
+// can be told to refuse writes, fail reads, or stop delivering before its end.
+#include <cstdint>
+#include <vector>
+
+#include "base/Stream.h"
+
+class TProbeStream : public TMemoryStream {
+public:
+    std::vector<int32_t> Writes;  // sizes of the write calls
+    std::vector<int32_t> Reads;   // sizes asked for by the read calls
+    int32_t MaxRead = INT32_MAX;  // bytes handed out per read at most
+    int64_t StopAt = -1;          // reads at or past this position deliver nothing
+    bool FailReads = false;       // reads return -1
+    int32_t AcceptWrite = -1;     // when >= 0: the most bytes any write takes
+
+    int32_t Read(void* Buffer, int32_t Count) override
+    {
+        Reads.push_back(Count);
+        if (FailReads) return -1;
+        if (StopAt >= 0 && Position() >= StopAt) return 0;
+        return TMemoryStream::Read(Buffer, std::min(Count, MaxRead));
+    }
+    int32_t Write(const void* Buffer, int32_t Count) override
+    {
+        Writes.push_back(Count);
+        if (AcceptWrite >= 0) Count = std::min(Count, AcceptWrite);
+        return TMemoryStream::Write(Buffer, Count);
+    }
+};

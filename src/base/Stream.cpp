@@ -1,11 +1,14 @@
 #include "Stream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "Exception.h"
 
@@ -60,6 +63,29 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
 
 // ---- TMemoryStream
 
+namespace {
+constexpr size_t HugePage = size_t{2} << 20;
+constexpr size_t LargeBlock = 2 * HugePage;
+}  // namespace
+
+void* StreamMemoryAllocate(size_t Bytes)
+{
+    if (Bytes < LargeBlock) return ::operator new(Bytes);
+    const size_t rounded = (Bytes + HugePage - 1) / HugePage * HugePage;
+    void* p = std::aligned_alloc(HugePage, rounded);
+    if (!p) throw std::bad_alloc();
+    ::madvise(p, rounded, MADV_HUGEPAGE);  // advice only; a refusal changes nothing
+    return p;
+}
+
+void StreamMemoryFree(void* Block, size_t Bytes) noexcept
+{
+    if (Bytes < LargeBlock)
+        ::operator delete(Block);
+    else
+        std::free(Block);
+}
+
 int32_t TMemoryStream::Read(void* Buffer, int32_t Count)
 {
     const int64_t avail = static_cast<int64_t>(FData.size()) - FPos;
@@ -78,7 +104,10 @@ int32_t TMemoryStream::Write(const void* Buffer, int32_t Count)
         // Grow geometrically: appending line by line must stay linear.
         if (end > static_cast<int64_t>(FData.capacity()))
             FData.reserve(std::max<size_t>(static_cast<size_t>(end), FData.capacity() * 2));
+        const size_t old = FData.size();
         FData.resize(static_cast<size_t>(end));
+        // A write past the end leaves a gap of zeros, not stale memory.
+        if (FPos > static_cast<int64_t>(old)) std::memset(FData.data() + old, 0, static_cast<size_t>(FPos) - old);
     }
     std::memcpy(FData.data() + FPos, Buffer, static_cast<size_t>(Count));
     FPos = end;
@@ -99,7 +128,9 @@ int64_t TMemoryStream::Seek(int64_t Offset, uint16_t Origin)
 
 void TMemoryStream::SetSize(int64_t NewSize)
 {
+    const size_t old = FData.size();
     FData.resize(static_cast<size_t>(std::max<int64_t>(NewSize, 0)));
+    if (FData.size() > old) std::memset(FData.data() + old, 0, FData.size() - old);
     FPos = std::min<int64_t>(FPos, static_cast<int64_t>(FData.size()));
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "base/Exception.h"
@@ -22,6 +24,23 @@ TEST(MemoryStreamTest, PositionAndSizeFollowWritesAndSeeks)
     m.WriteString("WORLD!");
     EXPECT_EQ(m.DataString(), "hello WORLD!");
     EXPECT_THROW(m.Seek(0, 3), Exception);
+}
+
+TEST(MemoryStreamTest, GrowingLeavesZerosNotStaleMemory)
+{
+    // Large enough for the huge-page blocks, reused after Clear so stale bytes are there.
+    const int64_t big = 5 << 20;
+    TMemoryStream m;
+    m.SetSize(big);
+    std::memset(m.Memory(), 'x', static_cast<size_t>(big));
+    m.Clear();
+    m.SetPosition(big - 2);
+    m.WriteString("ab");
+    EXPECT_EQ(m.Size(), big);
+    EXPECT_EQ(std::count(m.Memory(), m.Memory() + big - 2, '\0'), big - 2);
+    m.Clear();
+    m.SetSize(100);
+    EXPECT_EQ(std::count(m.Memory(), m.Memory() + 100, '\0'), 100);
 }
 
 TEST(MemoryStreamTest, ShortReadBufferRaisesReadError)

@@ -27,6 +27,7 @@
 #include "Splash.h"
 #include "base/Stream.h"
 #include "platform/SettingsStore.h"
+#include "smtp/SmtpClient.h"
 
 const char* const SettingsKey = "Software\\Veskor\\Quillcast V1.2\\1.2";
 const char* const ApplicationTitle = "Quillcast";
@@ -90,6 +91,7 @@ Tmainform::Tmainform(TUserDialogs& Dialogs, TSplashform* Splash, QWidget* Parent
 
     CreateControls();
     CreateActions();
+    CreateComponents();
 
     OpenDialog1.Filter = "Text file|*.txt|All files|*.*";
     SaveDialog1.Filter = "Text files|*.txt|All files|*.*";

@@ -2,6 +2,7 @@
 // The main window: the message, addresses and options pages, the settings it loads at
 // creation and writes back at close, the interface language, and the send driver.
 #include <QDialog>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class QRadioButton;
 class QTabWidget;
 class TAddressListModel;
 class TRaboutForm;
+class TSmtpClient;
 class TSplashform;
 
 // The settings key and the program's own texts.
@@ -98,6 +100,10 @@ public:
     QAction* Savemessage1;
     QAction* Terminate1;
 
+    // The mail client that Send drives, set up as the window creates it: port 25, time-out
+    // 5000 ms, user ID "TmpStr", MIME attachments, plain text.
+    std::unique_ptr<TSmtpClient> SmtpClient1;
+
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
     std::string HelpFile;
@@ -133,8 +139,21 @@ public:
     // Language.
     void ComboBox1Change();
     void ApplyLanguage();
-    // Send (the send driver).
+    // Send: one SMTP conversation for what the window holds; the window is restored and
+    // any error is reported whatever happens. A press while a send is still unwinding
+    // (after Stop) is ignored.
     void SendbtnClick();
+    // Handlers of SmtpClient1's events.
+    void SmtpClient1HostResolved();
+    void SmtpClient1Connect();
+    void SmtpClient1SendStart();
+    void SmtpClient1PacketSent();
+    void SmtpClient1Success();
+    void SmtpClient1Failure();
+    void SmtpClient1AuthenticationFailed(bool& Handled);
+    void SmtpClient1InvalidHost(bool& Handled);
+    void SmtpClient1RecipientNotFound(const std::string& Recipient);
+    void SmtpClient1HeaderIncomplete(bool& handled, int hiType);
 
     // The body as the memo displays it: one line per displayed line, wrapped lines split
     // where the memo wraps them.
@@ -151,6 +170,14 @@ protected:
 private:
     void CreateControls();
     void CreateActions();
+    void CreateComponents();
+    void SetStatus(const char* Text);
+    // Appends a space to the first line as the memo displays it.
+    void AppendSpaceToFirstLine();
+    // The width the memo lays its text out in, also while its page is not showing.
+    int MemoTextWidth() const;
+    // Runs the protected part of a send and the clean-up that always follows it.
+    void Send();
     void SetCaption(const char* Control, const char* Text);
     // Binds a handler so that an exception escaping it reaches the error report.
     template <class Signal, class Sender>

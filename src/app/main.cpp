@@ -7,6 +7,7 @@
 #include "QtUserDialogs.h"
 #include "Rabout.h"
 #include "Splash.h"
+#include "platform/ExceptionReport.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int main(int argc, char* argv[])
     TQuillcastApplication app(argc, argv);
     TQtUserDialogs dialogs;
     ReportDialogs = &dialogs;
+    // Timer ticks and socket notifications report what escapes them the same way.
+    SetExceptionReporter([&dialogs](const std::exception& E) { dialogs.ShowError(ErrorReportText(E.what())); });
 
     auto* splash = new TSplashform(dialogs);
     splash->ShowAndPaint();
@@ -54,6 +57,7 @@ int main(int argc, char* argv[])
         splash->MainWindow = nullptr;
     }
     delete splash;
+    SetExceptionReporter(nullptr);
     ReportDialogs = nullptr;
     return result;
 }

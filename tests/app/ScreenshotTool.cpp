@@ -100,5 +100,20 @@ int main(int argc, char* argv[])
     about.show();
     ok &= Save(&about, path("about"));
     about.hide();
+
+    // The help viewer, with the help file as it is installed beside the program.
+    const std::string help = std::string(QUILLCAST_HELP_FILE);
+    dialogs.ShowHelp(help);
+    if (QWidget* viewer = QApplication::topLevelWidgets().isEmpty() ? nullptr : [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowTitle() == QStringLiteral("Quillcast Help")) return w;
+            return static_cast<QWidget*>(nullptr);
+        }()) {
+        viewer->move(20, 20);
+        ok &= Save(viewer, path("help"));
+    } else {
+        std::printf("FAILED help viewer not shown\n");
+        ok = false;
+    }
     return ok ? 0 : 1;
 }

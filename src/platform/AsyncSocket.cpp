@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -29,15 +30,15 @@ TAsyncSocket::~TAsyncSocket()
 
 void TAsyncSocket::ResetState()
 {
-    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = FEndSeen = FReadMuted = false;
+    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = FEndSeen = FReadMuted = FConnectFailed = false;
     FEndError = 0;
 }
 
-bool TAsyncSocket::Open(bool ResetOnClose)
+namespace {
+int NewSocket(bool ResetOnClose)
 {
-    if (FFd >= 0) Close();
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) return Fail() == 0;
+    if (fd < 0) return Fail();
     // A short command behind unacknowledged data would otherwise wait for the peer's
     // delayed acknowledgement.
     const int one = 1;
@@ -46,7 +47,17 @@ bool TAsyncSocket::Open(bool ResetOnClose)
         const linger l{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     }
+    return fd;
+}
+}  // namespace
+
+bool TAsyncSocket::Open(bool ResetOnClose)
+{
+    if (FFd >= 0) Close();
+    const int fd = NewSocket(ResetOnClose);
+    if (fd < 0) return false;
     FFd = fd;
+    FResetOnClose = ResetOnClose;
     ResetState();
     return true;
 }
@@ -150,6 +161,7 @@ void TAsyncSocket::OnWritable()
             PostEvent(sfConnect, 0);
             PostEvent(sfWrite, 0);  // the socket can take data now
         } else {
+            FConnectFailed = true;
             Arm();
             PostEvent(sfConnect, static_cast<uint16_t>(SocketErrorFromErrno(err)));
         }
@@ -162,6 +174,16 @@ void TAsyncSocket::OnWritable()
 
 int TAsyncSocket::Connect(uint32_t AddrNetOrder, uint16_t Port)
 {
+    if (FConnectFailed) {
+        // Linux will not connect a TCP socket again after a failed attempt, so the same
+        // descriptor gets a new socket behind it: to the caller it is the same socket.
+        const int fd = NewSocket(FResetOnClose);
+        if (fd < 0) return -1;
+        const bool moved = ::dup3(fd, FFd, O_CLOEXEC) >= 0;
+        ::close(fd);
+        if (!moved) return Fail();
+        FConnectFailed = false;
+    }
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(Port);

@@ -66,6 +66,8 @@ private:
     bool FReadMuted = false;    // the read notifier was turned off until Recv
     bool FWriteArmed = false;
     bool FCloseSent = false;
+    bool FConnectFailed = false;  // the last connect attempt failed
+    bool FResetOnClose = false;
     bool FEndSeen = false;      // a Recv met the end of the stream (or a broken one)
     uint16_t FEndError = 0;
     bool FListening = false;

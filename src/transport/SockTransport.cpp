@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/Exception.h"
@@ -36,6 +38,50 @@ public:
 
 private:
     bool& FFlag;
+};
+
+// The protocol log: with QUILLCAST_LOG naming a file, every line sent is appended as
+// "C: line" and every line read as "S: line", so a conversation a user saw can be
+// replayed as a test script.
+class TProtocolLog {
+public:
+    static void Lines(const char* Prefix, const char* Data, size_t Count)
+    {
+        FILE* f = File();
+        if (!f) return;
+        size_t start = 0;
+        while (start < Count) {
+            const char* lf = static_cast<const char*>(std::memchr(Data + start, '\n', Count - start));
+            size_t end = lf ? static_cast<size_t>(lf - Data) : Count;
+            const size_t next = lf ? end + 1 : Count;
+            if (end > start && Data[end - 1] == '\r') --end;
+            std::fprintf(f, "%s%.*s\n", Prefix, static_cast<int>(end - start), Data + start);
+            start = next;
+        }
+        std::fflush(f);
+    }
+    static void Note(const std::string& Text)
+    {
+        if (FILE* f = File()) {
+            std::fprintf(f, "%s\n", Text.c_str());
+            std::fflush(f);
+        }
+    }
+
+private:
+    static FILE* File()
+    {
+        static FILE* file = nullptr;
+        static std::string openPath;
+        const char* env = std::getenv("QUILLCAST_LOG");
+        const std::string path = env ? env : "";
+        if (path != openPath) {
+            if (file) std::fclose(file);
+            file = path.empty() ? nullptr : std::fopen(path.c_str(), "a");
+            openPath = path;
+        }
+        return file;
+    }
 };
 
 }  // namespace
@@ -524,6 +570,7 @@ int TSockTransport::Accept()
 
 void TSockTransport::QueueOutput(const char* Data, int64_t Count)
 {
+    TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
     FOutBuffer->Seek(0, soFromEnd);
     FOutBuffer->WriteBuffer(Data, Count);
     FSendDone = false;
@@ -611,6 +658,7 @@ void TSockTransport::SendStream(TStream& Stream)
                     TSockTransport& T;
                     ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
                 } guard{*this};
+                TProtocolLog::Note("C: [" + std::to_string(size) + " bytes of stream data]");
                 FSendSource = &Stream;
                 FSourceLeft = size;
                 FSourceError = nullptr;
@@ -690,6 +738,7 @@ void TSockTransport::ReadLn(std::string& Line)
     if (!found) throw ESockError(TextClosed);
     if (lf + 1 > MaxReplyLineLength) throw ESockError("Reply line too long");
     Line.assign(FInBuffer->Memory(), static_cast<size_t>(lf + 1));
+    TProtocolLog::Lines("S: ", Line.data(), Line.size());
     ConsumeInput(lf + 1);
     FInBuffer->Seek(0, soFromEnd);
 }

@@ -9,6 +9,9 @@
 // general Exception "Not Connected". A wait for a line, for sending or for a stream ends
 // with ESockError "Connection closed" when the connection is gone and the wait cannot be
 // satisfied from what is already buffered.
+//
+// With the environment variable QUILLCAST_LOG naming a file, the conversation is
+// appended to it as "C: " (sent) and "S: " (read) lines.
 #include <cstdint>
 #include <exception>
 #include <memory>

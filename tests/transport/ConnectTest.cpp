@@ -1,22 +1,372 @@
-#include <gtest/gtest.h>
+#include <QPointer>
+#include <QTimer>
 
-#include "support/ScriptedServer.h"
-#include "transport/SockTransport.h"
+#include <arpa/inet.h>
+#include <cerrno>
+#include <sys/socket.h>
 
-TEST(Smoke, Transaction)
+#include "base/Exception.h"
+#include "platform/HostLookup.h"
+#include "platform/SocketErrors.h"
+#include "TransportFixture.h"
+
+namespace {
+
+const uint32_t Loopback = htonl(0x7F000001);
+
+// Replaces the system lookup for one test: records the names asked for and answers
+// through Answer (which may keep Done for later, or drop it to make the lookup hang).
+class FakeLookup {
+public:
+    std::function<void(const std::string&, THostLookupDone)> Answer = [](const std::string&, THostLookupDone done) {
+        done(0, Loopback);
+    };
+    std::vector<std::string> Names;
+
+    FakeLookup()
+    {
+        SetHostLookupOverride([this](const std::string& name, QObject*, THostLookupDone done) {
+            Names.push_back(name);
+            Answer(name, std::move(done));
+        });
+    }
+    ~FakeLookup() { SetHostLookupOverride(nullptr); }
+};
+
+}  // namespace
+
+class ConnectTest : public TransportTest {
+protected:
+    int Connects = 0, Resolved = 0, Failed = 0, Disconnects = 0;
+    std::vector<std::pair<uint16_t, std::string>> Errors;
+    void Watch(TSockTransport& t)
+    {
+        t.OnConnect = [this](TObject*) { ++Connects; };
+        t.OnHostResolved = [this](TComponent*) { ++Resolved; };
+        t.OnConnectionFailed = [this](TObject*) { ++Failed; };
+        t.OnDisconnect = [this](TObject*) { ++Disconnects; };
+        t.OnError = [this](TComponent*, uint16_t n, const std::string& m) { Errors.emplace_back(n, m); };
+    }
+};
+
+TEST_F(ConnectTest, DottedHostConnectsWithoutLookup)
 {
-    TScriptedServer server;
-    server.SendLine("220 hi").Expect("HELO x").SendLine("250 ok");
-    server.Start();
-    TSockTransport t;
-    t.SetHost("127.0.0.1");
-    t.SetPort(server.Port());
-    t.SetTimeOut(5000);
-    t.Connect();
+    FakeLookup lookup;
+    Server.Start();
+    Watch(Client);
+    ConnectTo(Client, Server);
+    EXPECT_EQ(Connects, 1);
+    EXPECT_EQ(Resolved, 0);
+    EXPECT_TRUE(lookup.Names.empty());
+    EXPECT_EQ(Client.PeerAddress(), Loopback);
+    EXPECT_EQ(Client.PeerPort(), Server.Port());
+    EXPECT_TRUE(Server.Finished());
+}
+
+TEST_F(ConnectTest, NamedHostIsLookedUpAndReported)
+{
+    FakeLookup lookup;
+    Server.Start();
+    Watch(Client);
+    Aim(Client, Server.Port());
+    Client.SetHost("mail.example.test");
+    Client.Connect();
+    EXPECT_TRUE(Client.Connected());
+    EXPECT_EQ(lookup.Names, std::vector<std::string>{"mail.example.test"});
+    EXPECT_EQ(Resolved, 1);
+    EXPECT_FALSE(Client.TimedOut());
+}
+
+TEST_F(ConnectTest, SystemLookupResolvesLocalhost)
+{
+    Server.Start();
+    Aim(Client, Server.Port());
+    Client.SetHost("localhost");
+    Client.Connect();
+    EXPECT_TRUE(Client.Connected());
+    EXPECT_EQ(Client.PeerAddress(), Loopback);
+}
+
+TEST_F(ConnectTest, BroadcastAddressIsTreatedAsAName)
+{
+    FakeLookup lookup;
+    Server.Start();
+    Aim(Client, Server.Port());
+    Client.SetHost("255.255.255.255");
+    Client.Connect();
+    EXPECT_EQ(lookup.Names, std::vector<std::string>{"255.255.255.255"});
+}
+
+TEST_F(ConnectTest, InvalidHostHandlerGetsOneChance)
+{
+    FakeLookup lookup;
+    lookup.Answer = [](const std::string&, THostLookupDone done) { done(WSAHOST_NOT_FOUND, 0); };
+    Server.Start();
+
+    struct Case {
+        const char* Host;
+        bool HasHandler;
+        const char* NewHost;  // what the handler sets (nullptr: leaves Host)
+        bool Handled;
+        int Calls;            // handler calls expected
+        size_t Lookups;       // lookups expected
+        const char* Error;    // "" when it connects
+    } cases[] = {
+        {"0.0.0.0", false, nullptr, false, 0, 0, "Null Remote Address"},
+        {"0.0.0.0", true, "127.0.0.1", true, 1, 0, ""},
+        {"0.0.0.0", true, "127.0.0.1", false, 1, 0, "Null Remote Address"},
+        {"nowhere.test", false, nullptr, false, 0, 1, "Null Remote Address"},
+        {"nowhere.test", true, nullptr, true, 1, 2, "Null Remote Address"},
+        {"nowhere.test", true, "0.0.0.0", true, 1, 1, "Null Remote Address"},
+        {"nowhere.test", true, "127.0.0.1", true, 1, 1, ""},
+        {nullptr, false, nullptr, false, 0, 0, "Null Remote Address"},  // name set below
+    };
+    const std::string longName(128, 'a');  // longer than a lookup can take
+    cases[7].Host = longName.c_str();
+
+    for (const Case& c : cases) {
+        lookup.Names.clear();
+        TSockTransport t;
+        Aim(t, Server.Port());
+        t.SetHost(c.Host);
+        int calls = 0;
+        if (c.HasHandler)
+            t.OnInvalidHost = [&](bool& handled) {
+                ++calls;
+                if (c.NewHost) t.SetHost(c.NewHost);
+                handled = c.Handled;
+            };
+        EXPECT_EQ(MessageOf<ESockError>([&] { t.Connect(); }), c.Error) << c.Host;
+        EXPECT_EQ(calls, c.Calls) << c.Host;
+        EXPECT_EQ(lookup.Names.size(), c.Lookups) << c.Host;
+        EXPECT_EQ(t.Connected(), std::string(c.Error).empty()) << c.Host;
+    }
+}
+
+TEST_F(ConnectTest, ResolveHostAloneRaisesLookupFailed)
+{
+    FakeLookup lookup;
+    lookup.Answer = [](const std::string&, THostLookupDone done) { done(WSAHOST_NOT_FOUND, 0); };
+    Client.SetHost("nowhere.test");
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.ResolveHost(); }), "Host Lookup Failed");
+    EXPECT_EQ(Client.PeerAddress(), 0u);
+}
+
+TEST_F(ConnectTest, LookupThatHangsTimesOutOrIsCanceled)
+{
+    FakeLookup lookup;
+    lookup.Answer = [](const std::string&, THostLookupDone) {};  // never answers
+    Watch(Client);
+    Client.SetHost("slow.test");
+    Client.SetTimeOut(100);
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Host Lookup Timed Out");
+    EXPECT_TRUE(Client.TimedOut());
+    EXPECT_EQ(Failed, 0);  // the lookup is not a connect attempt
+
+    Client.SetTimeOut(0);  // no limit: only a cancel ends it
+    CancelLater(Client, 50);
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Host Lookup Canceled");
+    EXPECT_FALSE(Client.TimedOut());
+}
+
+TEST_F(ConnectTest, AnAbandonedLookupsLateAnswerIsIgnored)
+{
+    FakeLookup lookup;
+    THostLookupDone stale;
+    lookup.Answer = [&](const std::string&, THostLookupDone done) { stale = std::move(done); };
+    Server.Start();
+    Aim(Client, Server.Port());
+    Client.SetHost("slow.test");
+    Client.SetTimeOut(50);
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Host Lookup Timed Out");
+    ASSERT_TRUE(stale);
+
+    // The second lookup answers; the first one's failure arrives just before it.
+    lookup.Answer = [&](const std::string&, THostLookupDone done) {
+        stale(WSAHOST_NOT_FOUND, 0);
+        done(0, Loopback);
+    };
+    Client.SetTimeOut(5000);
+    Client.Connect();
+    EXPECT_TRUE(Client.Connected());
+}
+
+TEST_F(ConnectTest, RefusedConnectionFailsAndSaysWhy)
+{
+    Watch(Client);
+    Aim(Client, UnusedLoopbackPort());
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Connection Failed");
+    EXPECT_EQ(Failed, 1);
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0].first, 10061);
+    EXPECT_EQ(Errors[0].second, "10061:Connection refused");
+    EXPECT_EQ(Client.LastError(), 10061);
+    EXPECT_FALSE(Client.Connected());
+}
+
+TEST_F(ConnectTest, ConnectThatHangsTimesOutOnceOrIsCanceled)
+{
+    TBlackHoleListener hole;
+    Watch(Client);
+    Aim(Client, hole.Port());
+    Client.SetTimeOut(150);
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Connection Timed out");
+    EXPECT_EQ(Failed, 1);
+    EXPECT_TRUE(Client.TimedOut());
+    EXPECT_TRUE(Client.CancelRequested());  // the time-out cancels, and that stays visible
+
+    // A negative time-out means no limit: the wait ends only by the cancel.
+    TSockTransport other;
+    Watch(other);
+    Aim(other, hole.Port());
+    other.SetTimeOut(-1);
+    CancelLater(other, 150);
+    EXPECT_EQ(MessageOf<ESockError>([&] { other.Connect(); }), "Connection Canceled");
+    EXPECT_EQ(Failed, 2);
+    EXPECT_FALSE(other.TimedOut());
+}
+
+TEST_F(ConnectTest, ConnectAfterACancelStartsClean)
+{
+    Server.Start();
+    Aim(Client, Server.Port());
+    Client.Cancel();
+    Client.Connect();  // clears the pending cancel first
+    EXPECT_TRUE(Client.Connected());
+    EXPECT_FALSE(Client.CancelRequested());
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Already connected");
+}
+
+TEST_F(ConnectTest, FailedConnectKeepsTheSocketAndTheNextConnectWorks)
+{
+    Server.Start();
+    Aim(Client, UnusedLoopbackPort());
+    const int before = Client.SocketHandle();
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Connection Failed");
+    EXPECT_EQ(Client.SocketHandle(), before);
+    Client.SetPort(Server.Port());
+    Client.Connect();
+    EXPECT_TRUE(Client.Connected());
+}
+
+TEST_F(ConnectTest, EveryCloseLeavesAFreshSocketForTheNextConnect)
+{
+    // First connection closed by us, second by the peer, third by us again.
+    Server.ExpectClose().Accept().Close().Accept().Expect("third").ExpectClose();
+    Server.Start();
+    Watch(Client);
+    ConnectTo(Client, Server);
+    Client.Disconnect();
+    EXPECT_FALSE(Client.Connected());
+    EXPECT_GE(Client.SocketHandle(), 0);
+    Client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return !Client.Connected(); }));
+    Client.Connect();
+    Client.Writeln("third");
+    Client.Disconnect();
+    EXPECT_TRUE(Server.Finished());
+    EXPECT_EQ(Disconnects, 3);
+    EXPECT_EQ(Connects, 3);
+    EXPECT_EQ(Server.Connections(), 3);
+}
+
+TEST_F(ConnectTest, DisconnectWhenIdleClosesAndReopens)
+{
+    Watch(Client);
+    Client.Disconnect();
+    EXPECT_EQ(Disconnects, 1);
+    EXPECT_GE(Client.SocketHandle(), 0);
+}
+
+// The first socket resets its connection on close; later ones close gracefully.
+TEST_F(ConnectTest, FirstSocketResetsLaterSocketsCloseGracefully)
+{
+    std::vector<int> endings;  // recv result: 0 (EOF) or -errno
+    auto observe = [&](TServerConnection& c, std::string&) {
+        char b;
+        const ssize_t n = ::recv(c.Fd(), &b, 1, 0);
+        endings.push_back(n == 0 ? 0 : -errno);
+        return true;
+    };
+    Server.Do(observe).Accept().Do(observe);
+    Server.Start();
+    ConnectTo(Client, Server);
+    Client.Disconnect();
+    Client.Connect();
+    Client.Disconnect();
+    ASSERT_TRUE(Server.Finished());
+    EXPECT_EQ(endings, (std::vector<int>{-ECONNRESET, 0}));
+}
+
+TEST_F(ConnectTest, PeerCloseKeepsTheLastBytesAndFiresDisconnectOnce)
+{
+    Server.Send("221 bye\r\npartial").Close();
+    Server.Start();
+    Watch(Client);
+    ConnectTo(Client, Server);
+    ASSERT_TRUE(PumpUntil([&] { return !Client.Connected(); }));
+    PumpUntil([] { return false; }, 20);  // nothing more may follow
+    EXPECT_EQ(Disconnects, 1);
+    EXPECT_EQ(Client.InBuffer().DataString(), "221 bye\r\npartial");
     std::string line;
-    t.ReadLn(line);
-    EXPECT_EQ(line, "220 hi\r\n");
-    t.Transaction("HELO x", line);
-    EXPECT_EQ(t.ReplyCode(), 250);
-    EXPECT_TRUE(server.Finished());
+    Client.ReadLn(line);  // a whole line is still there to read
+    EXPECT_EQ(line, "221 bye\r\n");
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Connection closed");
+}
+
+TEST_F(ConnectTest, RequireConnectionAsksTheHandlerOnce)
+{
+    Server.Start();
+    EXPECT_EQ(MessageOf<Exception>([&] { Client.RequireConnection(); }), "Not Connected");
+
+    int calls = 0;
+    Client.OnConnectionRequired = [&](bool& handled) {
+        ++calls;
+        handled = true;  // claims to have connected, but did not
+    };
+    EXPECT_EQ(MessageOf<Exception>([&] { Client.RequireConnection(); }), "Not Connected");
+    EXPECT_EQ(calls, 1);
+
+    Client.OnConnectionRequired = [&](bool& handled) {
+        ++calls;
+        ConnectTo(Client, Server);
+        handled = true;
+    };
+    Client.RequireConnection();
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(Client.Connected());
+    // "Not Connected" is the general exception, not a socket error.
+    TSockTransport idle;
+    EXPECT_THROW(
+        {
+            try {
+                idle.RequireConnection();
+            } catch (const ESockError&) {
+                FAIL() << "raised as a socket error";
+            }
+        },
+        Exception);
+}
+
+TEST(SocketLibrary, StartedByTheFirstComponentAndCountedDown)
+{
+    const int base = TSockTransport::StartupCount();
+    ASSERT_EQ(base, 0) << "a component of an earlier test is still alive";
+    {
+        TSockTransport first;
+        TSockTransport second;
+        EXPECT_EQ(TSockTransport::StartupCount(), 2);
+        EXPECT_EQ(first.WinsockInfo().Count(), 6);
+        EXPECT_EQ(first.WinsockInfo()[0], "Version= 1.1");
+        EXPECT_EQ(second.WinsockInfo().Count(), 0);
+    }
+    EXPECT_EQ(TSockTransport::StartupCount(), 0);
+}
+
+TEST(SocketLibrary, AcceptEndsOnCancel)
+{
+    TSockTransport t;
+    t.Cancel();
+    EXPECT_EQ(MessageOf<ESockError>([&] { t.Accept(); }), "Accepting Canceled");
+    EXPECT_TRUE(t.CancelRequested());
 }

@@ -1,1 +1,172 @@
-#include <gtest/gtest.h>
+#include "base/Exception.h"
+#include "TransportFixture.h"
+
+namespace {
+
+// Records every count the socket takes, through the transport's send seam.
+class TCountingTransport : public TSockTransport {
+public:
+    std::vector<int> Sends;
+
+protected:
+    int SocketSend(const void* Buffer, int Count) override
+    {
+        const int n = TSockTransport::SocketSend(Buffer, Count);
+        if (n > 0) Sends.push_back(n);
+        return n;
+    }
+};
+
+std::string Pattern(size_t n)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 26);
+    return s;
+}
+
+// A stream whose reads fail after the first Limit bytes.
+class TFailingStream : public TMemoryStream {
+public:
+    int64_t Limit = 0;
+    int32_t Read(void* Buffer, int32_t Count) override
+    {
+        if (Position() + Count > Limit) return 0;
+        return TMemoryStream::Read(Buffer, Count);
+    }
+};
+
+}  // namespace
+
+class StreamTest : public TransportTest {};
+
+TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
+{
+    const std::string data = Pattern(40000);
+    Server.ExpectBytes(40000).ExpectBytes(40000);
+    Server.Start();
+    TCountingTransport t;
+    ConnectTo(t, Server);
+    std::vector<std::pair<int32_t, int32_t>> progress;
+    t.OnPacketSent = [&](TObject*) { progress.emplace_back(t.BytesSent(), t.BytesTotal()); };
+    TMemoryStream stream;
+    stream.WriteString(data);  // position left at the end: SendStream starts from the start
+    t.SendStream(stream);
+    EXPECT_EQ(progress, (std::vector<std::pair<int32_t, int32_t>>{{16383, 40000}, {32766, 40000}, {40000, 40000}}));
+    EXPECT_FALSE(t.StreamTransfer());
+
+    // The same bytes through SendBuffer: the same three sends, and no progress events.
+    t.Sends.clear();
+    progress.clear();
+    t.SendBuffer(data.data(), data.size());
+    EXPECT_EQ(t.Sends, (std::vector<int>{16383, 16383, 7234}));
+    EXPECT_TRUE(progress.empty());
+    EXPECT_EQ(t.BytesSent(), 80000);  // the writer counts every send
+    ASSERT_TRUE(Server.Finished());
+    EXPECT_EQ(Server.Received(), data + data);
+}
+
+TEST_F(StreamTest, EmptyStreamReturnsAtOnce)
+{
+    Server.Stall();
+    Server.Start();
+    ConnectTo(Client, Server);
+    int events = 0;
+    Client.OnPacketSent = [&](TObject*) { ++events; };
+    TMemoryStream empty;
+    Client.SendStream(empty);
+    EXPECT_EQ(events, 0);
+    EXPECT_EQ(Client.BytesTotal(), 0);
+    EXPECT_FALSE(Client.StreamTransfer());
+}
+
+TEST_F(StreamTest, LargeStreamArrivesIntact)
+{
+    const std::string data = Pattern(3 << 20);
+    Server.ExpectBytes(data.size());
+    Server.Start();
+    ConnectTo(Client, Server);
+    TMemoryStream stream;
+    stream.WriteString(data);
+    int events = 0;
+    Client.OnPacketSent = [&](TObject*) { ++events; };
+    Client.SendStream(stream);
+    ASSERT_TRUE(Server.Finished());
+    EXPECT_TRUE(Server.Received() == data);
+    EXPECT_EQ(events, static_cast<int>((data.size() + SockChunkSize - 1) / SockChunkSize));
+    EXPECT_EQ(Client.BytesSent(), static_cast<int32_t>(data.size()));
+}
+
+TEST_F(StreamTest, PendingCancelFromAnAbortedReadStopsTheStreamAtOnce)
+{
+    Server.Stall();
+    Server.Start();
+    ConnectTo(Client, Server);
+    std::string line;
+    CancelLater(Client, 20);
+    EXPECT_THROW(Client.ReadLn(line), EAbortError);
+    TMemoryStream stream;
+    stream.WriteString("body");
+    EXPECT_EQ(MessageOf<EAbortError>([&] { Client.SendStream(stream); }), "Socket send aborted");
+    EXPECT_FALSE(Client.CancelRequested());
+    EXPECT_FALSE(Client.StreamTransfer());
+    PumpUntil([] { return false; }, 20);
+    EXPECT_EQ(Server.ReceivedCount(), 0u);
+}
+
+TEST_F(StreamTest, CancelOrPeerResetDuringTheTransfer)
+{
+    const std::string data(64 << 20, 'q');
+    TMemoryStream stream;
+    stream.WriteString(data);
+    {
+        TScriptedServer server;
+        server.Stall();
+        server.Start();
+        TSockTransport t;
+        ConnectTo(t, server);
+        CancelLater(t, 100);
+        EXPECT_EQ(MessageOf<EAbortError>([&] { t.SendStream(stream); }), "Socket send aborted");
+        EXPECT_FALSE(t.CancelRequested());
+        EXPECT_FALSE(t.StreamTransfer());
+        EXPECT_LT(t.BytesSent(), t.BytesTotal());
+    }
+    {
+        TScriptedServer server;
+        server.ExpectBytes(100000).Reset();
+        server.Start();
+        TSockTransport t;
+        ConnectTo(t, server);
+        EXPECT_EQ(MessageOf<ESockError>([&] { t.SendStream(stream); }), "Connection closed");
+        EXPECT_FALSE(t.StreamTransfer());
+    }
+}
+
+TEST_F(StreamTest, BytesReceivedCountsOnlyDuringATransfer)
+{
+    Server.ExpectBytes(1).Send("hello\r\n").Sink();
+    Server.Start();
+    ConnectTo(Client, Server);
+    int packets = 0;
+    Client.OnPacketRecvd = [&](TObject*) { ++packets; };
+    TMemoryStream stream;
+    stream.WriteString(std::string(32 << 20, 'b'));
+    Client.SendStream(stream);
+    EXPECT_EQ(Client.BytesReceived(), 7);
+    EXPECT_GE(packets, 1);
+    std::string line;
+    Client.ReadLn(line);
+    EXPECT_EQ(line, "hello\r\n");
+    EXPECT_EQ(Client.BytesReceived(), 7);
+}
+
+TEST_F(StreamTest, AStreamThatCannotBeReadFailsTheSend)
+{
+    Server.Sink();
+    Server.Start();
+    ConnectTo(Client, Server);
+    TFailingStream stream;
+    stream.WriteString(std::string(1 << 20, 'f'));
+    stream.Limit = 300000;
+    EXPECT_EQ(MessageOf<EReadError>([&] { Client.SendStream(stream); }), "Stream read error");
+    EXPECT_FALSE(Client.StreamTransfer());
+}

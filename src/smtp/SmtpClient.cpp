@@ -15,15 +15,10 @@ constexpr int CommandLimit = 399;  // RSET, MAIL FROM, DATA, end of data
 constexpr int RecipientLimit = 300;
 constexpr int QuitLimit = 339;
 
-bool HasLineBreak(const std::string& S)
-{
-    return S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
 void CheckArgument(const std::string& S)
 {
     // A CR or LF would start a command of the caller's choosing; a NUL would cut it.
-    if (HasLineBreak(S))
+    if (S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
         throw Exception("Invalid character in command");
 }
 
@@ -50,7 +45,6 @@ void TSmtpClient::AbortConnection()
 {
     // A cancelled conversation is dropped without QUIT; whatever the server still sends
     // belongs to it and must not be taken for a reply later.
-    FLog.Note("connection aborted");
     TSockTransport::Disconnect();
     InBuffer().Clear();
 }
@@ -64,23 +58,21 @@ std::string TSmtpClient::ReadReplyLine()
 {
     std::string Line;
     ReadLn(Line);
-    FLog.Received(Line);
     return Line;
 }
 
-void TSmtpClient::ReadContinuation(const std::string& First)
+std::string TSmtpClient::ReadContinuation(const std::string& First)
 {
     std::string Line = First;
-    while (ParseSmtpReply(Line).Continued)
+    while (ReplyContinued(Line))
         Line = ReadReplyLine();
+    return Line;
 }
 
 std::string TSmtpClient::Command(const std::string& Line)
 {
-    FLog.Sent(Line);
     std::string Reply;
     Transaction(Line, Reply);
-    FLog.Received(Reply);
     // Multi-line replies are read whole, so their later lines are never taken as the
     // replies to the commands that follow.
     ReadContinuation(Reply);
@@ -89,12 +81,11 @@ std::string TSmtpClient::Command(const std::string& Line)
 
 void TSmtpClient::ReadGreeting()
 {
-    std::string Line = ReadReplyLine();
-    const int Code = ParseSmtpReply(Line).Code;
-    while (ParseSmtpReply(Line).Continued)
-        Line = ReadReplyLine();
-    if (ReplyRefused(Code, GreetingLimit))
-        throw Exception(Line);
+    const std::string First = ReadReplyLine();
+    const std::string Last = ReadContinuation(First);
+    // The code is the first line's; the last line says most about a refusal.
+    if (ReplyRefused(ParseSmtpReply(First).Code, GreetingLimit))
+        throw Exception(Last);
 }
 
 void TSmtpClient::SayHello()
@@ -123,7 +114,6 @@ void TSmtpClient::Connect()
     try {
         CheckArgument(FUserID);
         TSockTransport::Connect();
-        FLog.Note("connected to " + Host() + ":" + std::to_string(Port()));
         try {
             ReadGreeting();
             SayHello();
@@ -153,15 +143,12 @@ void TSmtpClient::Disconnect()
     std::exception_ptr Failure;
     std::string Reply;
     try {
-        FLog.Sent("QUIT");
         Transaction("QUIT", Reply);
-        FLog.Received(Reply);
     } catch (...) {
         Failure = std::current_exception();
     }
     try {
         TSockTransport::Disconnect();
-        FLog.Note("connection closed");
     } catch (...) {
         if (!Failure)
             throw;
@@ -228,19 +215,21 @@ void TSmtpClient::CheckArguments()
             CheckArgument(ExtractAddress(Entry));
 }
 
+void TSmtpClient::Expect(const std::string& Line, int Limit)
+{
+    const std::string Reply = Command(Line);
+    if (ReplyRefused(ReplyCode(), Limit))
+        throw Exception(Reply);
+}
+
 void TSmtpClient::Transact()
 {
     TPostMessage& M = *FPostMessage;
-    std::string Reply = Command("RSET");
-    if (ReplyRefused(ReplyCode(), CommandLimit))
-        throw Exception(Reply);
-
-    Reply = Command("MAIL FROM:<" + M.FromAddress() + ">");
-    if (ReplyRefused(ReplyCode(), CommandLimit))
-        throw Exception(Reply);
+    Expect("RSET", CommandLimit);
+    Expect("MAIL FROM:<" + M.FromAddress() + ">", CommandLimit);
 
     for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
-        // The count is taken once: a handler that edits the list cannot make the loop
+        // The count is taken once; a handler that shortens the list cannot make the loop
         // run past its end.
         const int Count = List->Count();
         for (int i = 0; i < Count && i < List->Count(); ++i) {
@@ -248,25 +237,18 @@ void TSmtpClient::Transact()
             const std::string Address = ExtractAddress(Entry);
             if (Address.empty())
                 continue;
+            // A refused recipient does not end the transaction.
             Command("RCPT TO:<" + Address + ">");
             if (ReplyRefused(ReplyCode(), RecipientLimit) && OnRecipientNotFound)
                 OnRecipientNotFound(Entry);
         }
     }
 
-    Reply = Command("DATA");
-    if (ReplyRefused(ReplyCode(), CommandLimit))
-        throw Exception(Reply);
-
-    const std::string Header = FFinalHeader->Text() + "\r\n\r\n";
-    if (FLog.Active()) {
-        FLog.Sent(Header);
-        FLog.Note("body: " + std::to_string(FBodyStream->Size()) + " bytes");
-    }
-    Write(Header);
+    Expect("DATA", CommandLimit);
+    Write(FFinalHeader->Text() + "\r\n\r\n");
     SendStream(*FBodyStream);
 
-    Reply = Command(".");
+    const std::string Reply = Command(".");
     if (ReplyRefused(ReplyCode(), CommandLimit)) {
         if (OnFailure)
             OnFailure(this);

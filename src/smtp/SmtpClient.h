@@ -17,7 +17,6 @@
 #include "mime/ExStringList.h"
 #include "mime/MimeTypes.h"
 #include "mime/PostMessage.h"
-#include "smtp/ProtocolLog.h"
 #include "transport/SockTransport.h"
 
 class TSmtpClient : public TSockTransport {
@@ -90,15 +89,18 @@ public:
 
 private:
     // Sends one command and reads its whole reply; returns the first line, whose code is
-    // ReplyCode. Every command of the conversation goes through here (and the log).
+    // ReplyCode. Every command of the transaction goes through here.
     std::string Command(const std::string& Line);
-    // Reads reply lines after First until the last line of that reply.
-    void ReadContinuation(const std::string& First);
+    // Command, and the reply line as an Exception when its code is not from 200 to Limit.
+    void Expect(const std::string& Line, int Limit);
+    // Reads reply lines after First until the last line of that reply; returns that line.
+    std::string ReadContinuation(const std::string& First);
     std::string ReadReplyLine();
     void ReadGreeting();
     void SayHello();
     void CheckComplete();
     void CheckArguments();
+    // The commands of one mail transaction, RSET to the end of the data.
     void Transact();
     void AbortConnection();
 
@@ -111,5 +113,4 @@ private:
     TSubType FSubType = mtPlain;
     UUMethods FEncodeType = uuMime;
     bool FClearParams = true;
-    TProtocolLog FLog;
 };

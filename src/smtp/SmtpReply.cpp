@@ -9,7 +9,7 @@ TSmtpReplyLine ParseSmtpReply(const std::string& Line)
     R.Code = Base.Code;
     // The position of the hyphen, not what precedes it, marks a continuation: a reply
     // always carries a three-digit code.
-    R.Continued = (!Line.empty() && Line[0] == ' ') || (Line.size() >= 4 && Line[3] == '-');
+    R.Continued = ReplyContinued(Line);
 
     size_t End = Line.size();
     while (End > 0 && (Line[End - 1] == '\n' || Line[End - 1] == '\r'))

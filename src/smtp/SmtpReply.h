@@ -17,6 +17,12 @@ struct TSmtpReplyLine {
 
 TSmtpReplyLine ParseSmtpReply(const std::string& Line);
 
+// The continuation rule alone, for the hot path of reading replies.
+inline bool ReplyContinued(const std::string& Line)
+{
+    return (!Line.empty() && Line[0] == ' ') || (Line.size() >= 4 && Line[3] == '-');
+}
+
 // A reply is accepted when its code lies from 200 up to Threshold. A code below 200
 // (no code at all gives 0) is a refusal, so garbage can never pass for acceptance.
 inline bool ReplyRefused(int Code, int Threshold) { return Code < 200 || Code > Threshold; }

@@ -136,22 +136,4 @@ TEST_F(RealServerTest, DotLinesAndRussianTextArriveUnchanged)
     EXPECT_EQ(Body, "\r\n" + Expected);
 }
 
-TEST_F(RealServerTest, RefusedRecipientDoesNotStopDelivery)
-{
-    TPostMessage& M = Client.PostMessage();
-    M.SetFromAddress("me@x.test");
-    M.ToBlindCarbonCopy().Add("a@x.test");
-    M.ToBlindCarbonCopy().Add("nobody@x.test");
-    M.ToBlindCarbonCopy().Add("c@x.test");
-    M.Body().Add("Hi");
-    std::vector<std::string> Refused;
-    Client.OnRecipientNotFound = [&](const std::string& R) { Refused.push_back(R); };
-
-    TSmtpPeer Peer({"nobody@x.test"});
-    Deliver(Peer);
-    EXPECT_EQ(Refused, std::vector<std::string>{"nobody@x.test"});
-    ASSERT_EQ(Peer.Messages().size(), 1u);
-    EXPECT_EQ(Peer.Envelope(1)["rcpt_tos"].toArray().size(), 2);
-}
-
 }  // namespace

@@ -29,16 +29,21 @@ std::string ErrorOf(F&& Fn)
     return "";
 }
 
+// Points a client at a scripted server. A client that waits for a reply the script never
+// sends fails after 5 s instead of hanging.
+void Aim(TSmtpClient& Client, const TScriptedServer& Server, const char* UserID = "me")
+{
+    Client.SetHost("127.0.0.1");
+    Client.SetPort(Server.Port());
+    Client.SetUserID(UserID);
+    Client.SetReplyTimeOut(5000);
+}
+
 class SmtpClientTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Client.SetHost("127.0.0.1");
-        Client.SetPort(Server.Port());
-        Client.SetUserID("me");
-        Client.SetTimeOut(5000);
-        // A client that waits for a reply the script never sends fails instead of hanging.
-        Client.SetReplyTimeOut(5000);
+        Aim(Client, Server);
         Client.OnConnect = [this](TObject*) { Events.push_back("Connect"); };
         Client.OnSendStart = [this](TObject*) { Events.push_back("SendStart"); };
         Client.OnSuccess = [this](TObject*) { Events.push_back("Success"); };
@@ -125,10 +130,7 @@ TEST_F(SmtpClientTest, GreetingAndHeloOutcomes)
         TSmtpClient Cl;
         int Connects = 0;
         Cl.OnConnect = [&](TObject*) { ++Connects; };
-        Cl.SetHost("127.0.0.1");
-        Cl.SetPort(S.Port());
-        Cl.SetUserID("me");
-        Cl.SetReplyTimeOut(5000);
+        Aim(Cl, S);
         const std::string Error = ErrorOf([&] { Cl.Connect(); });
         EXPECT_EQ(Error, C.Error);
         EXPECT_EQ(Connects, *C.Error ? 0 : 1);
@@ -168,9 +170,7 @@ TEST_F(SmtpClientTest, HeloRefusedTwiceOrDeclinedFails)
             S.Script("C: HELO \nS: 550 still no\n");
         S.Script(Bye).Start();
         TSmtpClient Cl;
-        Cl.SetHost("127.0.0.1");
-        Cl.SetPort(S.Port());
-        Cl.SetReplyTimeOut(5000);
+        Aim(Cl, S, "");
         int Asked = 0;
         bool Connected = false;
         Cl.OnConnect = [&](TObject*) { Connected = true; };
@@ -193,10 +193,7 @@ TEST_F(SmtpClientTest, QuitThresholdIs339)
         TScriptedServer S;
         S.Script(Hello).Expect("QUIT").SendLine(Reply).Start();
         TSmtpClient Cl;
-        Cl.SetHost("127.0.0.1");
-        Cl.SetPort(S.Port());
-        Cl.SetUserID("me");
-        Cl.SetReplyTimeOut(5000);
+        Aim(Cl, S);
         Cl.Connect();
         const bool Refused = Reply[2] == '0';
         EXPECT_EQ(ErrorOf([&] { Cl.Disconnect(); }), Refused ? std::string(Reply) + "\r\n" : "");
@@ -230,9 +227,7 @@ TEST_F(SmtpClientTest, DestroyingAConnectedClientSendsNoQuit)
     Server.Script(Hello).ExpectClose().Start();
     {
         TSmtpClient Cl;
-        Cl.SetHost("127.0.0.1");
-        Cl.SetPort(Server.Port());
-        Cl.SetUserID("me");
+        Aim(Cl, Server);
         Cl.Connect();
     }
     EXPECT_TRUE(Server.Finished());
@@ -352,10 +347,7 @@ TEST_F(SmtpClientTest, EveryTransactionFailure)
         };
         Cl.OnFailure = [&](TObject*) { Got.push_back("Failure"); };
         Cl.OnSuccess = [&](TObject*) { Got.push_back("Success"); };
-        Cl.SetHost("127.0.0.1");
-        Cl.SetPort(S.Port());
-        Cl.SetUserID("me");
-        Cl.SetReplyTimeOut(5000);
+        Aim(Cl, S);
         Cl.PostMessage().SetFromAddress("me@x.test");
         Cl.PostMessage().ToAddress().Add("a@x.test");
         Cl.PostMessage().ToAddress().Add("b@x.test");

@@ -27,6 +27,7 @@
 #include "Splash.h"
 #include "base/Stream.h"
 #include "platform/SettingsStore.h"
+#include "nntp/NntpClient.h"
 #include "smtp/SmtpClient.h"
 
 const char* const SettingsKey = "Software\\Veskor\\Quillcast V1.2\\1.2";

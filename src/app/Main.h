@@ -23,6 +23,7 @@ class QRadioButton;
 class QTabWidget;
 class TAddressListModel;
 class TRaboutForm;
+class TNntpClient;
 class TSmtpClient;
 class TSplashform;
 
@@ -103,6 +104,8 @@ public:
     // The mail client that Send drives, set up as the window creates it: port 25, time-out
     // 5000 ms, user ID "TmpStr", MIME attachments, plain text.
     std::unique_ptr<TSmtpClient> SmtpClient1;
+    // A news client the window carries but never drives: port 119, mixed cache mode.
+    std::unique_ptr<TNntpClient> NntpClient1;
 
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;

@@ -18,6 +18,7 @@
 #include "Main.h"
 #include "Splash.h"
 #include "base/Exception.h"
+#include "nntp/NntpClient.h"
 #include "smtp/SmtpClient.h"
 
 namespace {
@@ -85,6 +86,14 @@ void Tmainform::CreateComponents()
     c.OnInvalidHost = [this](bool& Handled) { SmtpClient1InvalidHost(Handled); };
     c.OnRecipientNotFound = [this](const std::string& Recipient) { SmtpClient1RecipientNotFound(Recipient); };
     c.OnHeaderIncomplete = [this](bool& handled, int hiType) { SmtpClient1HeaderIncomplete(handled, hiType); };
+
+    NntpClient1 = std::make_unique<TNntpClient>();
+    NntpClient1->Name = "NntpClient1";
+    NntpClient1->SetPort(119);
+    NntpClient1->SetReportLevel(0);
+    NntpClient1->SetCacheMode(cmMixed);
+    NntpClient1->SetParseAttachments(false);
+
     if (Splashform) Splashform->OnStop = [this] { SmtpClient1->Cancel(); };
 }
 

@@ -9,6 +9,8 @@
 
 #include "AppFixture.h"
 #include "app/Rabout.h"
+#include "nntp/NntpClient.h"
+#include "smtp/SmtpClient.h"
 
 namespace {
 
@@ -45,6 +47,20 @@ TEST_F(StartupTest, FirstStartWithoutSettings)
     EXPECT_TRUE(Dialogs.Shown.empty());
     EXPECT_EQ(f.size(), QSize(541, 331));
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "the window cannot be resized";
+
+    const TSmtpClient& smtp = *f.SmtpClient1;
+    EXPECT_EQ(smtp.Port(), 25);
+    EXPECT_EQ(smtp.TimeOut(), 5000);
+    EXPECT_EQ(smtp.ReportLevel(), 0);
+    EXPECT_EQ(smtp.UserID(), "TmpStr");
+    EXPECT_EQ(smtp.PostMessage().LocalProgram(), "Created by Veskor");
+    EXPECT_EQ(smtp.EncodeType(), uuMime);
+    EXPECT_TRUE(smtp.ClearParams());
+    EXPECT_EQ(smtp.SubType(), mtPlain);
+    EXPECT_FALSE(smtp.OnStatus) << "the transport's own status texts are never shown";
+    EXPECT_EQ(f.NntpClient1->Port(), 119);
+    EXPECT_EQ(f.NntpClient1->CacheMode(), cmMixed);
+    EXPECT_FALSE(f.NntpClient1->ParseAttachments());
 }
 
 TEST_F(StartupTest, StoredValuesAndTheirAbsence)

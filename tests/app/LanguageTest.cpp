@@ -72,16 +72,6 @@ TEST_F(LanguageTest, SwitchingToRussianAndBack)
     EXPECT_EQ(f.ComboBox1->currentIndex(), 0);
 }
 
-TEST_F(LanguageTest, RussianCountLabelDoesNotChangeWithTheNumber)
-{
-    Tmainform& f = Create();
-    Choose(f, 1);
-    EXPECT_EQ(f.Label8->text(), "Всего 0 адресов");
-    f.Edit7->setText("a@x");
-    f.BitBtn5->click();
-    EXPECT_EQ(f.Label8->text(), "Всего 1 адресов");
-}
-
 TEST_F(LanguageTest, EveryTableEntryReachesAControl)
 {
     Tmainform& f = Create();

@@ -53,21 +53,6 @@ TEST_F(MessageTest, BodyFilesReadAnyLineEndAndWriteCrLfWithNothingAfter)
     EXPECT_EQ(save.InitialDir, Tmainform::ProgramDir() + "/message");
 }
 
-TEST_F(MessageTest, TypedBodyIsSavedAsItStands)
-{
-    Tmainform& f = Create();
-    f.Memo1->setPlainText("first line\nsecond line");
-    Dialogs.ExpectFile(Path("body.txt"));
-    f.BitBtn3->click();
-    EXPECT_EQ(ReadFile("body.txt"), "first line\r\nsecond line");
-
-    // A failed read leaves the memo as it was.
-    Dialogs.ExpectFile(Path("missing.txt"));
-    f.Openbtn->click();
-    EXPECT_EQ(f.Memo1->toPlainText(), "first line\nsecond line");
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Error).size(), 1u);
-}
-
 TEST_F(MessageTest, ClearAsksAndKeepsSubjectAndAttachments)
 {
     Tmainform& f = Create();

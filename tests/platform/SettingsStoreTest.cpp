@@ -44,14 +44,6 @@ TEST_F(SettingsStoreTest, WrittenValuesReadBackInANewStore)
     EXPECT_NE(ReadWholeFile(File).find("[1.2]"), std::string::npos) << "the version is the group";
 }
 
-TEST_F(SettingsStoreTest, OpeningWithoutCreationNeedsTheKey)
-{
-    TSettingsStore reg;
-    EXPECT_FALSE(reg.OpenKey(Key, false));
-    EXPECT_FALSE(reg.ValueExists("Port"));
-    EXPECT_THROW(reg.WriteString("Port", "25"), ESettingsError);
-}
-
 TEST_F(SettingsStoreTest, ValuesOfOtherTypesAreInvalidData)
 {
     SaveFileAtomically(File, "[1.2]\nA=@ByteArray(xyz)\nB=one, two\nC=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\nD=plain\n");

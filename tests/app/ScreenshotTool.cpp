@@ -1,5 +1,6 @@
 // Shows each window of the program on the current display and saves what the screen shows
-// of it as PNG files: quillcast-screenshots OUTDIR en|ru. Run by scripts/screenshots.
+// of it as PNG files: quillcast-screenshots OUTDIR en|ru. With --screen FILE it saves the
+// whole screen instead (what another program shows). Run by scripts/screenshots.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -44,6 +45,11 @@ bool Save(QWidget* Window, const QString& Path)
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String("--screen")) {
+        const bool saved = QApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(argv[2]), "PNG");
+        std::printf("%s %s\n", saved ? "saved" : "FAILED", argv[2]);
+        return saved ? 0 : 1;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s OUTDIR en|ru\n", argv[0]);
         return 2;

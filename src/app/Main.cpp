@@ -106,7 +106,14 @@ Tmainform::Tmainform(TUserDialogs& Dialogs, TSplashform* Splash, QWidget* Parent
     Guarded(FDialogs, [this] { FormCreate(); });
 }
 
-Tmainform::~Tmainform() = default;
+Tmainform::~Tmainform()
+{
+    // The progress window outlives this one.
+    if (Splashform) {
+        Splashform->MainWindow = nullptr;
+        Splashform->OnStop = nullptr;
+    }
+}
 
 void Tmainform::CreateControls()
 {

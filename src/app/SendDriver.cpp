@@ -94,7 +94,10 @@ void Tmainform::CreateComponents()
     NntpClient1->SetCacheMode(cmMixed);
     NntpClient1->SetParseAttachments(false);
 
-    if (Splashform) Splashform->OnStop = [this] { SmtpClient1->Cancel(); };
+    if (Splashform) {
+        Splashform->MainWindow = this;
+        Splashform->OnStop = [this] { SmtpClient1->Cancel(); };
+    }
 }
 
 // ---- The memo as displayed

@@ -46,7 +46,6 @@ int main(int argc, char* argv[])
     int result = 0;
     {
         Tmainform mainform(dialogs, splash);
-        splash->MainWindow = &mainform;
         if (const QScreen* screen = QApplication::primaryScreen())
             mainform.move(screen->availableGeometry().center() - mainform.rect().center());
         TRaboutForm about(dialogs, &mainform);
@@ -54,7 +53,6 @@ int main(int argc, char* argv[])
         splash->hide();
         mainform.show();
         result = QApplication::exec();
-        splash->MainWindow = nullptr;
     }
     delete splash;
     SetExceptionReporter(nullptr);

@@ -39,7 +39,6 @@ protected:
     Tmainform& Create()
     {
         Form = std::make_unique<Tmainform>(Dialogs, Splash.get());
-        Splash->MainWindow = Form.get();
         Form->show();
         return *Form;
     }

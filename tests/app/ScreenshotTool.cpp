@@ -66,7 +66,6 @@ int main(int argc, char* argv[])
     ok &= Save(&splash, path("splash"));
 
     Tmainform mainform(dialogs, &splash);
-    splash.MainWindow = &mainform;
     splash.hide();
     if (lang == QLatin1String("ru")) {
         mainform.ComboBox1->setCurrentIndex(1);

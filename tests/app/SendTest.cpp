@@ -96,6 +96,7 @@ TEST_F(SendTest, DeliversInEachModeToARealServer)
     TSmtpPeer peer;
     ASSERT_NE(peer.Port(), 0) << peer.StartError();
     Tmainform& f = Window(peer.Port(), {"b@x.test", "Ann <a@x.test>"});
+    f.Edit6->setText("localhost");  // a name, looked up before connecting
     f.ListBox1->addItem(QString::fromStdString(file));
     int delivered = 0;
     for (const auto& mode : modes) {
@@ -127,6 +128,9 @@ TEST_F(SendTest, DeliversInEachModeToARealServer)
     }
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Message),
               (std::vector<std::string>{"Sent successfully", "Sent successfully", "Sent successfully"}));
+    ASSERT_GE(Status.size(), 2u);
+    EXPECT_EQ(Status[0], "Connecting");
+    EXPECT_EQ(Status[1], "Connected");
 }
 
 TEST_F(SendTest, EmptyHostAndPortAreRefusedAndEachPressAddsASpace)

@@ -156,16 +156,6 @@ TEST_F(LineIoTest, OverLongLineIsRefused)
     EXPECT_EQ(line, "untouched");
 }
 
-TEST_F(LineIoTest, ALineOfExactlyTheLimitIsAccepted)
-{
-    Server.Send(std::string(MaxReplyLineLength - 2, 'a') + "\r\n").Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    std::string line;
-    Client.ReadLn(line);
-    EXPECT_EQ(line.size(), static_cast<size_t>(MaxReplyLineLength));
-}
-
 // A dead connection ends every wait that cannot be satisfied from what is buffered.
 TEST_F(LineIoTest, PeerCloseOrResetEndsTheReadWait)
 {

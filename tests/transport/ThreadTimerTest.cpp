@@ -91,17 +91,3 @@ TEST(ThreadTimer, AFailingHandlerIsReportedAndTheTimerGoesOn)
     EXPECT_EQ(reports[0], "tick failed");
     EXPECT_TRUE(timer.Running());
 }
-
-TEST(ThreadTimer, OwnerDestroysItAndNoTickOutlivesIt)
-{
-    int ticks = 0;
-    {
-        TComponent owner;
-        auto* timer = new TThreadTimer(&owner);
-        timer->SetInterval(1);
-        timer->SetOnTimer([&](TObject*) { ++ticks; });
-    }
-    const int before = ticks;
-    PumpFor(30);
-    EXPECT_EQ(ticks, before);
-}

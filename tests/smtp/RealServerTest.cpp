@@ -136,4 +136,28 @@ TEST_F(RealServerTest, DotLinesAndRussianTextArriveUnchanged)
     EXPECT_EQ(Body, "\r\n" + Expected);
 }
 
+TEST_F(RealServerTest, HeaderLongerThanOneWriteBufferArrivesWhole)
+{
+    TPostMessage& M = Client.PostMessage();
+    M.SetFromAddress("me@x.test");
+    std::string Expected;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string Entry = "user" + std::to_string(i) + "@x.test";
+        M.ToAddress().Add(Entry);
+        Expected += (i ? "," : "") + Entry;
+    }
+    M.Body().Add("Hi");
+
+    TSmtpPeer Peer;
+    Deliver(Peer);
+    ASSERT_EQ(Peer.Messages().size(), 1u);
+    EXPECT_EQ(Peer.Envelope(1)["rcpt_tos"].toArray().size(), 1500);
+    const QJsonObject Parsed = ParseDelivered(Peer.Messages()[0]);
+    std::string To = HeaderValue(Parsed, "To");
+    // Folding adds line breaks and blanks only.
+    std::erase_if(To, [](char C) { return C == '\r' || C == '\n' || C == ' '; });
+    EXPECT_EQ(To, Expected);
+    EXPECT_EQ(Str(Parsed["body"]), "\r\nHi\r\n");
+}
+
 }  // namespace

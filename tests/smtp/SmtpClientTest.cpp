@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/MessagePump.h"
 #include "smtp/SmtpClient.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
@@ -557,6 +558,22 @@ TEST_F(SmtpClientTest, CancelEndsAWaitForAReply)
     EXPECT_FALSE(Client.Busy());
     EXPECT_EQ(ErrorOf([&] { Client.Disconnect(); }), "");
     EXPECT_TRUE(Server.Finished());
+}
+
+TEST_F(SmtpClientTest, ReplyArrivingAfterCancelDropsTheConnectionWithoutQuit)
+{
+    Simple({"a@x.test"});
+    Server.Script(Hello).Expect("RSET").Pause(300).SendLine("250 late").ExpectClose().Start();
+    Client.Connect();
+    QTimer::singleShot(50, [&] { Client.Cancel(); });
+    EXPECT_EQ(ErrorOf([&] { Client.SendMail(); }), "Socket readln aborted");
+    // The late reply's notification runs the abort hook.
+    for (int i = 0; i < 2500 && Client.Connected(); ++i)
+        SleepAndProcessMessages();
+    EXPECT_FALSE(Client.Connected());
+    EXPECT_EQ(Client.InBuffer().Size(), 0);
+    EXPECT_TRUE(Server.Finished());
+    EXPECT_EQ(Server.Received(), "HELO me\r\nRSET\r\n");
 }
 
 }  // namespace

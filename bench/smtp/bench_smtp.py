@@ -1,0 +1,167 @@
+#!/usr/bin/python3
+"""End-to-end SMTP benchmarks of quillcast-send against peers, in one run, on one sink.
+
+(a) one small message to 10 000 recipients in one transaction, against postfix's
+    smtp-sink -p (no PIPELINING, so every client waits for each reply): quillcast-send
+    vs msmtp vs curl.
+(b) one message with a 50 MiB attachment: quillcast-send composing and sending it vs
+    curl (and msmtp) sending the same content pre-composed by Python's email package;
+    plus quillcast-send's peak memory (/usr/bin/time -v), to be at most 4x the file.
+
+Runs are interleaved (each round runs every tool once) so that the machine's changing
+load hits all tools alike. Wall time is perf_counter around a blocking wait.
+"""
+import argparse
+import os
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from email.message import EmailMessage
+from email.policy import SMTP
+
+FROM = "sender@example.test"
+BODY = "Hello, this is a small benchmark body.\nSecond line.\n"
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def start_sink(port, log):
+    argv = ["timeout", "900", "/usr/sbin/smtp-sink"]
+    if os.geteuid() == 0:
+        argv += ["-u", "nobody"]
+    argv += ["-4", "-p", "127.0.0.1:%d" % port, "1024"]
+    proc = subprocess.Popen(argv, stdout=log, stderr=log)
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.2).close()
+            return proc
+        except OSError:
+            time.sleep(0.05)
+    proc.terminate()
+    sys.exit("smtp-sink did not start (see %s)" % log.name)
+
+
+def run(argv, stdin_path=None):
+    """Returns (wall seconds, peak RSS in KiB)."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf:
+        stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
+        full = ["/usr/bin/time", "-v", "-o", tf.name, "--"] + argv
+        t0 = time.perf_counter()
+        p = subprocess.run(full, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        wall = time.perf_counter() - t0
+        if stdin_path:
+            stdin.close()
+        if p.returncode != 0:
+            sys.exit("failed (%d): %s\n%s" % (p.returncode, " ".join(argv[:6]), p.stderr.decode()[-800:]))
+        m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", tf.read())
+        return wall, int(m.group(1)) if m else -1
+
+
+def compare(title, cases, runs):
+    results = {name: [] for name, _, _ in cases}
+    rss = {name: 0 for name, _, _ in cases}
+    for _ in range(runs):
+        for name, argv, stdin in cases:
+            wall, kb = run(argv, stdin)
+            results[name].append(wall)
+            rss[name] = max(rss[name], kb)
+    ours = statistics.median(results["quillcast-send"])
+    print("\n%s (%d runs each, interleaved)" % (title, runs))
+    print("  %-16s %9s %9s %9s %10s %12s" % ("tool", "median s", "min s", "max s", "ours/peer", "peak RSS MiB"))
+    for name, _, _ in cases:
+        t = results[name]
+        med = statistics.median(t)
+        print("  %-16s %9.3f %9.3f %9.3f %10s %12.1f" % (name, med, min(t), max(t),
+              "-" if name == "quillcast-send" else "%.2f" % (ours / med), rss[name] / 1024))
+    return results, rss
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--send", required=True, help="path of quillcast-send")
+    ap.add_argument("--recipients", type=int, default=10000)
+    ap.add_argument("--attachment-mib", type=int, default=50)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--runs-big", type=int, default=3)
+    args = ap.parse_args()
+
+    work = tempfile.mkdtemp(prefix="qc-bench-smtp-")
+    port = free_port()
+    log = open(os.path.join(work, "sink.log"), "w")
+    sink = start_sink(port, log)
+    try:
+        rcpt = ["user%05d@example.test" % i for i in range(1, args.recipients + 1)]
+        rcpt_file = os.path.join(work, "rcpt.txt")
+        with open(rcpt_file, "w") as f:
+            f.write("\n".join(rcpt) + "\n")
+        msmtprc = os.path.join(work, "msmtprc")
+        with open(msmtprc, "w") as f:
+            f.write("defaults\nauth off\ntls off\nsyslog off\ntimeout 300\n"
+                    "account sink\nhost 127.0.0.1\nport %d\nfrom %s\n" % (port, FROM))
+        os.chmod(msmtprc, 0o600)
+
+        small = EmailMessage(policy=SMTP)
+        small["From"] = FROM
+        small["Subject"] = "bench small message"
+        small["Date"] = "Thu, 01 Jan 2026 00:00:00 +0000"
+        small.set_content(BODY)
+        small_eml = os.path.join(work, "small.eml")
+        with open(small_eml, "wb") as f:
+            f.write(small.as_bytes())
+
+        send = [args.send, "--host", "127.0.0.1", "--port", str(port), "--from", FROM, "--quiet"]
+        curl = ["curl", "-sS", "--max-time", "280", "smtp://127.0.0.1:%d" % port, "--mail-from", FROM]
+        print("sink: smtp-sink -p on 127.0.0.1:%d (no PIPELINING); work dir %s" % (port, work))
+        compare("(a) one message, %d recipients, one transaction" % args.recipients, [
+            ("quillcast-send", send + ["--to-file", rcpt_file, "--subject", "bench small message",
+                                       "--body", BODY], None),
+            ("msmtp", ["msmtp", "-C", msmtprc, "-a", "sink"] + rcpt, small_eml),
+            ("curl", curl + [a for r in rcpt for a in ("--mail-rcpt", r)] + ["-T", small_eml], None),
+        ], args.runs)
+
+        size = args.attachment_mib * 1048576
+        att = os.path.join(work, "att-%dM.bin" % args.attachment_mib)
+        with open(att, "wb") as f:
+            f.write(os.urandom(size))
+        big = EmailMessage(policy=SMTP)
+        big["From"] = FROM
+        big["Subject"] = "bench attachment message"
+        big["Date"] = "Thu, 01 Jan 2026 00:00:00 +0000"
+        big.set_content("Hello, see the attached file.\n")
+        with open(att, "rb") as f:
+            big.add_attachment(f.read(), maintype="application", subtype="octet-stream",
+                               filename=os.path.basename(att))
+        big_eml = os.path.join(work, "big.eml")
+        with open(big_eml, "wb") as f:
+            f.write(big.as_bytes(policy=SMTP))
+        del big
+        results, rss = compare("(b) one message with a %d MiB attachment (ours composes it; peers send "
+                               "it pre-composed, %.1f MiB)" % (args.attachment_mib,
+                                                              os.path.getsize(big_eml) / 1048576), [
+            ("quillcast-send", send + ["--to", "user00001@example.test", "--subject", "bench attachment message",
+                                       "--body", "Hello, see the attached file.", "--attach", att], None),
+            ("curl", curl + ["--mail-rcpt", "user00001@example.test", "-T", big_eml], None),
+            ("msmtp", ["msmtp", "-C", msmtprc, "-a", "sink", "user00001@example.test"], big_eml),
+        ], args.runs_big)
+        peak = rss["quillcast-send"] * 1024
+        print("  quillcast-send peak memory %.1f MiB = %.2f x the attachment (limit 4x)" %
+              (peak / 1048576, peak / size))
+    finally:
+        sink.terminate()
+        sink.wait()
+        log.close()
+        subprocess.run(["rm", "-rf", work])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,281 @@
+#include "smtp/SmtpClient.h"
+
+#include <exception>
+
+#include "base/Exception.h"
+#include "mime/MessageComposer.h"
+#include "smtp/SmtpReply.h"
+
+namespace {
+
+// Thresholds of the conversation: the highest accepted code of each reply.
+constexpr int GreetingLimit = 399;
+constexpr int HeloLimit = 299;
+constexpr int CommandLimit = 399;  // RSET, MAIL FROM, DATA, end of data
+constexpr int RecipientLimit = 300;
+constexpr int QuitLimit = 339;
+
+void CheckArgument(const std::string& S)
+{
+    // A CR or LF would start a command of the caller's choosing; a NUL would cut it.
+    if (S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        throw Exception("Invalid character in command");
+}
+
+}  // namespace
+
+TSmtpClient::TSmtpClient(TComponent* AOwner)
+    : TSockTransport(AOwner),
+      FPostMessage(std::make_unique<TPostMessage>()),
+      FBodyStream(std::make_unique<TMemoryStream>()),
+      FFinalHeader(std::make_unique<TExStringList>())
+{
+    SetPort(25);
+    AbortNotify = [this](TObject*) { AbortConnection(); };
+}
+
+TSmtpClient::~TSmtpClient() = default;
+
+void TSmtpClient::SetFinalHeader(const TStringList& Value)
+{
+    FFinalHeader->Assign(Value);
+}
+
+void TSmtpClient::AbortConnection()
+{
+    // A cancelled conversation is dropped without QUIT; whatever the server still sends
+    // belongs to it and must not be taken for a reply later.
+    TSockTransport::Disconnect();
+    InBuffer().Clear();
+}
+
+void TSmtpClient::Cancel()
+{
+    TSockTransport::Cancel();
+}
+
+std::string TSmtpClient::ReadReplyLine()
+{
+    std::string Line;
+    ReadLn(Line);
+    return Line;
+}
+
+std::string TSmtpClient::ReadContinuation(const std::string& First)
+{
+    std::string Line = First;
+    while (ReplyContinued(Line))
+        Line = ReadReplyLine();
+    return Line;
+}
+
+std::string TSmtpClient::Command(const std::string& Line)
+{
+    std::string Reply;
+    Transaction(Line, Reply);
+    // Multi-line replies are read whole, so their later lines are never taken as the
+    // replies to the commands that follow.
+    ReadContinuation(Reply);
+    return Reply;
+}
+
+void TSmtpClient::ReadGreeting()
+{
+    const std::string First = ReadReplyLine();
+    const std::string Last = ReadContinuation(First);
+    // The code is the first line's; the last line says most about a refusal.
+    if (ReplyRefused(ParseSmtpReply(First).Code, GreetingLimit))
+        throw Exception(Last);
+}
+
+void TSmtpClient::SayHello()
+{
+    int Refusals = 0;
+    for (;;) {
+        CheckArgument(FUserID);
+        Command("HELO " + FUserID);
+        if (!ReplyRefused(ReplyCode(), HeloLimit))
+            return;
+        if (Refusals > 0 || !OnAuthenticationFailed)
+            throw Exception("Authentication failed");
+        bool Handled = false;
+        OnAuthenticationFailed(Handled);
+        if (!Handled)
+            throw Exception("Authentication failed");
+        ++Refusals;
+    }
+}
+
+void TSmtpClient::Connect()
+{
+    const bool SetBusy = !FBusy;
+    FBusy = true;
+    bool Established = false;
+    try {
+        CheckArgument(FUserID);
+        TSockTransport::Connect();
+        try {
+            ReadGreeting();
+            SayHello();
+            Established = true;
+        } catch (...) {
+            // The error that made Connect fail tells the user more than a failed QUIT.
+            try {
+                Disconnect();
+            } catch (...) {
+            }
+            throw;
+        }
+    } catch (...) {
+        if (SetBusy)
+            FBusy = false;
+        throw;
+    }
+    if (SetBusy)
+        FBusy = false;
+    if (Established && OnConnect)
+        OnConnect(this);
+}
+
+void TSmtpClient::Disconnect()
+{
+    ClearCancel();
+    std::exception_ptr Failure;
+    std::string Reply;
+    try {
+        Transaction("QUIT", Reply);
+    } catch (...) {
+        Failure = std::current_exception();
+    }
+    try {
+        TSockTransport::Disconnect();
+    } catch (...) {
+        if (!Failure)
+            throw;
+    }
+    if (Failure)
+        std::rethrow_exception(Failure);
+    if (ReplyRefused(ReplyCode(), QuitLimit))
+        throw Exception(Reply);
+}
+
+std::string TSmtpClient::ExtractAddress(const std::string& Entry)
+{
+    if (Entry.find('<') != std::string::npos)
+        return NthField(NthField(Entry, '<', 2), '>', 1);
+    if (Entry.find(':') != std::string::npos)
+        return NthField(Entry, ':', 2);
+    return Entry;
+}
+
+void TSmtpClient::ClearParameters()
+{
+    FPostMessage->ClearParameters();
+}
+
+void TSmtpClient::ComposeMessage()
+{
+    TMessageComposer Composer;
+    // Forwarded at call time, so a handler assigned from another handler still counts.
+    Composer.OnEncodeStart = [this](const std::string& F) { if (OnEncodeStart) OnEncodeStart(F); };
+    Composer.OnEncodeEnd = [this](const std::string& F) { if (OnEncodeEnd) OnEncodeEnd(F); };
+    Composer.OnAttachmentNotFound = [this](const std::string& F) {
+        if (OnAttachmentNotFound)
+            OnAttachmentNotFound(F);
+    };
+    Composer.ComposeMessage(*FPostMessage, FSubType, FEncodeType, *FFinalHeader, FBoundary, *FBodyStream);
+}
+
+void TSmtpClient::CheckComplete()
+{
+    bool Asked = false;
+    for (;;) {
+        const TPostMessage& M = *FPostMessage;
+        const bool NoSender = M.FromAddress().empty();
+        const bool NoRecipient = M.ToAddress().Count() == 0 && M.ToCarbonCopy().Count() == 0 &&
+                                 M.ToBlindCarbonCopy().Count() == 0;
+        if (!NoSender && !NoRecipient)
+            return;
+        if (Asked || !OnHeaderIncomplete)
+            throw Exception("Incomplete Header");
+        Asked = true;
+        bool Handled = false;
+        OnHeaderIncomplete(Handled, NoSender ? 1 : 2);
+        if (!Handled)
+            throw Exception("Incomplete Header");
+    }
+}
+
+void TSmtpClient::CheckArguments()
+{
+    const TPostMessage& M = *FPostMessage;
+    CheckArgument(M.FromAddress());
+    for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
+        for (const std::string& Entry : List->Items())
+            CheckArgument(ExtractAddress(Entry));
+}
+
+void TSmtpClient::Expect(const std::string& Line, int Limit)
+{
+    const std::string Reply = Command(Line);
+    if (ReplyRefused(ReplyCode(), Limit))
+        throw Exception(Reply);
+}
+
+void TSmtpClient::Transact()
+{
+    TPostMessage& M = *FPostMessage;
+    Expect("RSET", CommandLimit);
+    Expect("MAIL FROM:<" + M.FromAddress() + ">", CommandLimit);
+
+    for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
+        // The count is taken once; a handler that shortens the list cannot make the loop
+        // run past its end.
+        const int Count = List->Count();
+        for (int i = 0; i < Count && i < List->Count(); ++i) {
+            const std::string Entry = List->Strings(i);
+            const std::string Address = ExtractAddress(Entry);
+            if (Address.empty())
+                continue;
+            // A refused recipient does not end the transaction.
+            Command("RCPT TO:<" + Address + ">");
+            if (ReplyRefused(ReplyCode(), RecipientLimit) && OnRecipientNotFound)
+                OnRecipientNotFound(Entry);
+        }
+    }
+
+    Expect("DATA", CommandLimit);
+    Write(FFinalHeader->Text() + "\r\n\r\n");
+    SendStream(*FBodyStream);
+
+    const std::string Reply = Command(".");
+    if (ReplyRefused(ReplyCode(), CommandLimit)) {
+        if (OnFailure)
+            OnFailure(this);
+        throw Exception(Reply);
+    }
+}
+
+void TSmtpClient::SendMail()
+{
+    if (FBusy)
+        return;
+    FBusy = true;
+    try {
+        ComposeMessage();
+        RequireConnection();
+        CheckComplete();
+        CheckArguments();
+        if (OnSendStart)
+            OnSendStart(this);
+        Transact();
+        if (FClearParams)
+            ClearParameters();
+    } catch (...) {
+        FBusy = false;
+        throw;
+    }
+    FBusy = false;
+    if (OnSuccess)
+        OnSuccess(this);
+}

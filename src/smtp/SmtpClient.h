@@ -1,0 +1,116 @@
+#pragma once
+// TSmtpClient: the SMTP conversation on top of the socket transport. Connect reads the
+// greeting and identifies the client with HELO; SendMail runs one mail transaction
+// (RSET, MAIL FROM, RCPT TO per recipient, DATA, header block, body, "."); Disconnect
+// says QUIT and closes. Composition of the header block and the body is the composer's
+// (mime/MessageComposer.h); this class sends what it produced unchanged.
+//
+// Failures: the transport's ESockError / EAbortError pass through unchanged; the
+// client's own refusals are Exception with a fixed text ("Authentication failed",
+// "Incomplete Header", "Invalid character in command") or with the server's reply line.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/Component.h"
+#include "base/Stream.h"
+#include "mime/ExStringList.h"
+#include "mime/MimeTypes.h"
+#include "mime/PostMessage.h"
+#include "transport/SockTransport.h"
+
+class TSmtpClient : public TSockTransport {
+public:
+    // Port 25, EncodeType uuMime, ClearParams true, SubType mtPlain, empty UserID and
+    // record; the transport's abort hook closes the connection without QUIT.
+    explicit TSmtpClient(TComponent* AOwner = nullptr);
+    // Sends no QUIT; an open connection is closed by the transport.
+    ~TSmtpClient() override;
+
+    // Opens the connection, reads the greeting to its last line and sends "HELO " +
+    // UserID (one retry when OnAuthenticationFailed supplies another UserID). Raises the
+    // transport's errors as they are; the last greeting line when the greeting is
+    // refused; "Authentication failed" when HELO is refused. After a failure with the
+    // connection open it sends QUIT and closes; the first error reaches the caller.
+    // OnConnect follows a successful HELO.
+    void Connect() override;
+    // QUIT, then close whatever the reply. Raises the transport's error, or the QUIT reply
+    // line when its code is not from 200 to 339. Clears a pending cancel first, so QUIT
+    // still goes out after Stop.
+    void Disconnect() override;
+    // The transport's cancel: the waiting operation ends with its abort error.
+    void Cancel() override;
+
+    // One mail transaction over the open connection, for the message in PostMessage().
+    // Returns at once, doing nothing, while Busy. Events in order: the composer's
+    // attachment events, OnConnectionRequired, OnHeaderIncomplete, OnSendStart,
+    // OnRecipientNotFound per refused recipient (the transaction goes on), OnPacketSent per
+    // block of the body, OnFailure when the data is refused, OnSuccess once Busy is clear.
+    void SendMail();
+    // Empties ToAddress, ToCarbonCopy, ToBlindCarbonCopy and Attachments of the record.
+    void ClearParameters();
+    // Rebuilds FinalHeader, Boundary and BodyStream from the record.
+    void ComposeMessage();
+
+    // The mailbox of one recipient entry: inside the first "<...>" ("Ann <a@b>" -> a@b),
+    // else after the first ":" ("to:a@b" -> a@b), else the entry itself. Nothing trimmed.
+    static std::string ExtractAddress(const std::string& Entry);
+
+    const std::string& UserID() const { return FUserID; }
+    void SetUserID(const std::string& Value) { FUserID = Value; }
+    TPostMessage& PostMessage() { return *FPostMessage; }
+    const TPostMessage& PostMessage() const { return *FPostMessage; }
+    TExStringList& FinalHeader() { return *FFinalHeader; }
+    // Copies the lines; composition overwrites them again.
+    void SetFinalHeader(const TStringList& Value);
+    TMemoryStream& BodyStream() { return *FBodyStream; }
+    const std::string& Boundary() const { return FBoundary; }
+    UUMethods EncodeType() const { return FEncodeType; }
+    void SetEncodeType(UUMethods Value) { FEncodeType = Value; }
+    bool ClearParams() const { return FClearParams; }
+    void SetClearParams(bool Value) { FClearParams = Value; }
+    TSubType SubType() const { return FSubType; }
+    void SetSubType(TSubType Value) { FSubType = Value; }
+    bool Busy() const { return FBusy; }
+
+    // Raised after the greeting and a successful HELO; takes the place of the transport's.
+    TNotifyEvent OnConnect;
+    THeaderInComplete OnHeaderIncomplete;
+    TNotifyEvent OnSendStart;
+    TNotifyEvent OnSuccess;
+    TNotifyEvent OnFailure;
+    TFileItem OnEncodeStart;
+    TFileItem OnEncodeEnd;
+    TFileItem OnAttachmentNotFound;
+    TRecipientNotFound OnRecipientNotFound;
+    // Part of the published interface; no operation raises it.
+    TMailListReturn OnMailListReturn;
+    THandlerEvent OnAuthenticationFailed;
+
+private:
+    // Sends one command and reads its whole reply; returns the first line, whose code is
+    // ReplyCode. Every command of the transaction goes through here.
+    std::string Command(const std::string& Line);
+    // Command, and the reply line as an Exception when its code is not from 200 to Limit.
+    void Expect(const std::string& Line, int Limit);
+    // Reads reply lines after First until the last line of that reply; returns that line.
+    std::string ReadContinuation(const std::string& First);
+    std::string ReadReplyLine();
+    void ReadGreeting();
+    void SayHello();
+    void CheckComplete();
+    void CheckArguments();
+    // The commands of one mail transaction, RSET to the end of the data.
+    void Transact();
+    void AbortConnection();
+
+    std::unique_ptr<TPostMessage> FPostMessage;
+    std::unique_ptr<TMemoryStream> FBodyStream;
+    std::unique_ptr<TExStringList> FFinalHeader;
+    bool FBusy = false;
+    std::string FUserID;
+    std::string FBoundary;
+    TSubType FSubType = mtPlain;
+    UUMethods FEncodeType = uuMime;
+    bool FClearParams = true;
+};

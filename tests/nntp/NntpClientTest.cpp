@@ -206,42 +206,27 @@ TEST_F(NntpTest, WhileBusyGroupSelectionDoesNothing)
     EXPECT_TRUE(Server.Finished());
 }
 
-TEST_F(NntpTest, A412ReselectsTheCurrentGroupAndRepeats)
-{
-    Server.Script(R"(
-        S: 200 ready
-        C: GROUP misc.test
-        S: 211 10 1 10 misc.test
-        C: ARTICLE 5
-        S: 412 no group selected
-        C: GROUP misc.test
-        S: 211 12 1 12 misc.test
-        C: ARTICLE 5
-        S: 220 5 <id@x> article follows
-    )");
-    Start();
-    Client.Connect();
-    Client.SelectGroup("misc.test");
-    std::string reply;
-    Client.Transaction("ARTICLE 5", reply);
-    EXPECT_EQ(reply, "220 5 <id@x> article follows\r\n");
-    EXPECT_EQ(Client.LastArticle(), 12);
-    EXPECT_FALSE(Client.Busy());
-    EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(NntpTest, A412WithoutAGroup)
+// On 412 the current group is selected again and the command repeated; without a
+// current group only a handler that selects one saves the command.
+TEST_F(NntpTest, A412ReselectsAndRepeats)
 {
     struct Case {
+        bool HasGroup;
         bool HasHandler;
         bool HandlerSelects;
         const char* Error;
-    } cases[] = {{false, false, "No Group Selected"}, {true, false, "No Group Selected"}, {true, true, ""}};
+    } cases[] = {
+        {false, false, false, "No Group Selected"}, {false, true, false, "No Group Selected"},
+        {false, true, true, ""}, {true, false, false, ""}, {true, true, false, ""},
+    };
     for (const Case& c : cases) {
+        const std::string group = c.HandlerSelects ? "chosen" : "g";
         TScriptedServer server;
-        server.Script("S: 200 ready\nC: NEXT\nS: 412 no group\n");
-        if (c.HandlerSelects)
-            server.Script("C: GROUP chosen\nS: 211 1 7 7 chosen\nC: GROUP chosen\nS: 211 1 7 7 chosen\nC: NEXT\nS: 223 7 <a@b>\n");
+        server.Script("S: 200 ready\n");
+        if (c.HasGroup) server.Script("C: GROUP g\nS: 211 10 1 10 g\n");
+        server.Script("C: NEXT\nS: 412 no group\n");
+        if (c.HandlerSelects) server.Script("C: GROUP chosen\nS: 211 1 7 7 chosen\n");
+        if (!*c.Error) server.Script("C: GROUP " + group + "\nS: 211 12 1 12 " + group + "\nC: NEXT\nS: 223 7 <a@b>\n");
         auto client = ClientFor(server);
         int asked = 0;
         if (c.HasHandler)
@@ -252,9 +237,15 @@ TEST_F(NntpTest, A412WithoutAGroup)
                 handled = true;
             };
         client->Connect();
+        if (c.HasGroup) client->SelectGroup("g");
         std::string reply;
         EXPECT_EQ(MessageOf<Exception>([&] { client->Transaction("NEXT", reply); }), c.Error);
         EXPECT_EQ(asked, c.HasHandler ? 1 : 0);
+        if (!*c.Error) {
+            EXPECT_EQ(reply, "223 7 <a@b>\r\n");
+            EXPECT_EQ(client->LastArticle(), 12);
+        }
+        EXPECT_FALSE(client->Busy());
         EXPECT_TRUE(server.Finished());
     }
 }

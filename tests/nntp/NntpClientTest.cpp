@@ -53,16 +53,28 @@ TEST_F(NntpTest, NewClientDefaults)
 }
 
 // 200 and 201 need no login (no USER before the QUIT); 480 leads to USER and PASS.
-// Disconnect says QUIT only while connected.
-TEST_F(NntpTest, LoginsThatSucceed)
+// Every failed login says QUIT and hangs up; only a refused password is an
+// authentication failure. Disconnect says QUIT only while connected.
+TEST_F(NntpTest, Logins)
 {
-    for (const char* script : {
-             "S: 200 news.example ready\n",
-             "S: 201 news.example no posting\n",
-             "S: 480 authentication required\nC: USER reader\nS: 381 password please\nC: PASS s3cret\nS: 281 welcome\n",
-         }) {
+    struct Case {
+        const char* Script;
+        bool SockError;
+        const char* Error;
+    } cases[] = {
+        {"S: 200 news.example ready\n", false, ""},
+        {"S: 201 news.example no posting\n", false, ""},
+        {"S: 480 login\nC: USER reader\nS: 381 password please\nC: PASS s3cret\nS: 281 welcome\n", false, ""},
+        {"S: 400 service temporarily unavailable\n", true, "Log in to server failed"},
+        {"S: 502 service permanently unavailable\n", true, "Log in to server failed"},
+        {"S: hello there\n", true, "Log in to server failed"},  // no code is no welcome either
+        {"S: 480 login\nC: USER reader\nS: 502 no\n", true, "Log in to server failed"},
+        {"S: 480 login\nC: USER reader\nS: 381 pw\nC: PASS s3cret\nS: 481 rejected\n", false, "Authentication failed"},
+    };
+    for (const Case& k : cases) {
+        const bool ok = !*k.Error;
         TScriptedServer server;
-        server.Script(script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
+        server.Script(k.Script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
         auto c = ClientFor(server);
         c->SetUserId("reader");
         c->SetPassword("s3cret");
@@ -70,47 +82,14 @@ TEST_F(NntpTest, LoginsThatSucceed)
         c->OnConnect = [&](TObject*) { ++connects; };
         c->OnAuthenticationFailed = [&](TObject*) { ++failed; };
         c->Disconnect();  // not connected yet: nothing is sent
-        c->Connect();
-        EXPECT_TRUE(c->Connected()) << script;
-        EXPECT_EQ(connects, 1);
-        EXPECT_EQ(failed, 0);
+        const auto connect = [&] { c->Connect(); };
+        EXPECT_EQ(k.SockError ? MessageOf<ESockError>(connect) : MessageOf<NNTPError>(connect), k.Error) << k.Script;
+        EXPECT_EQ(c->Connected(), ok) << k.Script;
+        EXPECT_EQ(connects, ok ? 1 : 0);
+        EXPECT_EQ(failed, !ok && !k.SockError ? 1 : 0) << k.Script;
         EXPECT_FALSE(c->Busy());
         c->Disconnect();
         EXPECT_FALSE(c->Connected());
-        EXPECT_TRUE(server.Finished()) << script;
-    }
-}
-
-// Every failed login says QUIT and hangs up; only a refused password is an
-// authentication failure.
-TEST_F(NntpTest, LoginsThatFail)
-{
-    struct Case {
-        const char* Script;
-        bool SockError;
-        const char* Error;
-    } cases[] = {
-        {"S: 400 service temporarily unavailable\n", true, "Log in to server failed"},
-        {"S: 502 service permanently unavailable\n", true, "Log in to server failed"},
-        {"S: hello there\n", true, "Log in to server failed"},  // no code is no welcome either
-        {"S: 480 login\nC: USER reader\nS: 502 no\n", true, "Log in to server failed"},
-        {"S: 480 login\nC: USER reader\nS: 381 pw\nC: PASS wrong\nS: 481 rejected\n", false, "Authentication failed"},
-    };
-    for (const Case& k : cases) {
-        TScriptedServer server;
-        server.Script(k.Script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
-        auto c = ClientFor(server);
-        c->SetUserId("reader");
-        c->SetPassword("wrong");
-        int connects = 0, failed = 0;
-        c->OnConnect = [&](TObject*) { ++connects; };
-        c->OnAuthenticationFailed = [&](TObject*) { ++failed; };
-        const auto connect = [&] { c->Connect(); };
-        EXPECT_EQ(k.SockError ? MessageOf<ESockError>(connect) : MessageOf<NNTPError>(connect), k.Error) << k.Script;
-        EXPECT_EQ(failed, k.SockError ? 0 : 1) << k.Script;
-        EXPECT_EQ(connects, 0);
-        EXPECT_FALSE(c->Connected());
-        EXPECT_FALSE(c->Busy());
         EXPECT_TRUE(server.Finished()) << k.Script;
     }
 }

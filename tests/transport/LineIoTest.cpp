@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <functional>
 
 #include "support/TempDir.h"
 #include "TransportFixture.h"
@@ -76,8 +77,8 @@ TEST_F(LineIoTest, WriteSendsTheWholeTextUpToANul)
     EXPECT_EQ(Server.ReceivedCount(), 3 + 20002 + 5 + 16386u);
 }
 
-// The cancel stays set after an aborted ReadLn: the next ReadLn aborts at once and a
-// Writeln sends nothing, silently.
+// The cancel stays set after an aborted ReadLn: the next ReadLn aborts at once, a
+// Writeln sends nothing, silently, and a SendStream raises at once.
 TEST_F(LineIoTest, CancelDuringReadLnAbortsAndStaysSet)
 {
     Server.Send("partial").Stall();
@@ -92,6 +93,11 @@ TEST_F(LineIoTest, CancelDuringReadLnAbortsAndStaysSet)
     Client.Writeln("QUIT");
     EXPECT_TRUE(Client.CancelRequested());
     EXPECT_EQ(Client.OutPending(), 0);
+    TMemoryStream stream;  // a stream is refused at once, and that clears the cancel
+    stream.WriteString("body");
+    EXPECT_EQ(MessageOf<EAbortError>([&] { Client.SendStream(stream); }), "Socket send aborted");
+    EXPECT_FALSE(Client.CancelRequested());
+    EXPECT_FALSE(Client.StreamTransfer());
     PumpUntil([] { return false; }, 20);
     EXPECT_EQ(Server.ReceivedCount(), 0u);
 }
@@ -108,52 +114,39 @@ TEST_F(LineIoTest, CancelDuringSendBufferAbortsAndClearsTheFlag)
     EXPECT_GT(Client.OutPending(), 0);  // what was not sent stays queued
 }
 
-TEST_F(LineIoTest, ReplyTimeOutEndsASilentWait)
+// A wait for a line ends, after the lines already there: on a silent server past the
+// reply time-out, on a line past the length bound, on a close or a reset by the peer,
+// and at once on a socket that never connected.
+TEST_F(LineIoTest, EveryReadWaitEnds)
 {
-    Server.SendLine("220 hi").Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    Client.SetReplyTimeOut(100);
-    std::string line;
-    Client.ReadLn(line);  // a line already there is not affected
-    EXPECT_EQ(line, "220 hi\r\n");
-    EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Reply Timed out");
-    EXPECT_FALSE(Client.CancelRequested());
-}
-
-TEST_F(LineIoTest, OverLongLineIsRefused)
-{
-    Server.Send(std::string(MaxReplyLineLength + 100, 'a')).Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    std::string line = "untouched";
-    EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Reply line too long");
-    EXPECT_EQ(line, "untouched");
-}
-
-// A dead connection ends every wait that cannot be satisfied from what is buffered.
-TEST_F(LineIoTest, PeerCloseOrResetEndsTheReadWait)
-{
-    for (bool reset : {false, true}) {
+    struct Case {
+        const char* Name;
+        std::function<void(TScriptedServer&)> Steps;
+        int ReplyTimeOut;  // long enough for the others not to end by it
+        const char* Error;
+    } cases[] = {
+        {"silent", [](TScriptedServer& s) { s.Stall(); }, 100, "Reply Timed out"},
+        {"long", [](TScriptedServer& s) { s.Send(std::string(MaxReplyLineLength + 100, 'a')).Stall(); }, 20000,
+         "Reply line too long"},
+        {"close", [](TScriptedServer& s) { s.Pause(50).Close(); }, 20000, "Connection closed"},
+        {"reset", [](TScriptedServer& s) { s.Pause(50).Reset(); }, 20000, "Connection closed"},
+    };
+    for (const Case& c : cases) {
         TScriptedServer server;
-        server.Expect("QUIT").Send("221 bye\r\n").Pause(50);
-        if (reset)
-            server.Reset();
-        else
-            server.Close();
+        server.Expect("QUIT").Send("221 bye\r\n");
+        c.Steps(server);
         server.Start();
         TSockTransport t;
         ConnectTo(t, server);
-        std::string reply;
-        t.Transaction("QUIT", reply);
-        EXPECT_EQ(reply, "221 bye\r\n");
-        EXPECT_EQ(MessageOf<ESockError>([&] { t.ReadLn(reply); }), "Connection closed") << reset;
-        EXPECT_FALSE(t.Connected());
+        t.SetReplyTimeOut(c.ReplyTimeOut);
+        std::string line;
+        t.Transaction("QUIT", line);
+        EXPECT_EQ(line, "221 bye\r\n");
+        line = "untouched";
+        EXPECT_EQ(MessageOf<ESockError>([&] { t.ReadLn(line); }), c.Error) << c.Name;
+        EXPECT_EQ(line, "untouched");
+        EXPECT_FALSE(t.CancelRequested());
     }
-}
-
-TEST_F(LineIoTest, NeverConnectedFailsAtOnce)
-{
     std::string line;
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Connection closed");
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.Writeln("HELO"); }), "Connection closed");

@@ -71,23 +71,6 @@ TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
     EXPECT_FALSE(t.StreamTransfer());
 }
 
-TEST_F(StreamTest, PendingCancelFromAnAbortedReadStopsTheStreamAtOnce)
-{
-    Server.Stall();
-    Server.Start();
-    ConnectTo(Client, Server);
-    std::string line;
-    CancelLater(Client, 20);
-    EXPECT_THROW(Client.ReadLn(line), EAbortError);
-    TMemoryStream stream;
-    stream.WriteString("body");
-    EXPECT_EQ(MessageOf<EAbortError>([&] { Client.SendStream(stream); }), "Socket send aborted");
-    EXPECT_FALSE(Client.CancelRequested());
-    EXPECT_FALSE(Client.StreamTransfer());
-    PumpUntil([] { return false; }, 20);
-    EXPECT_EQ(Server.ReceivedCount(), 0u);
-}
-
 TEST_F(StreamTest, CancelOrPeerResetDuringTheTransfer)
 {
     const std::string data(64 << 20, 'q');

@@ -71,7 +71,7 @@ TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
     EXPECT_FALSE(t.StreamTransfer());
 }
 
-TEST_F(StreamTest, CancelOrPeerResetDuringTheTransfer)
+TEST_F(StreamTest, CancelOrPeerResetDuringTheSendWaits)
 {
     const std::string data(64 << 20, 'q');
     TMemoryStream stream;
@@ -88,14 +88,17 @@ TEST_F(StreamTest, CancelOrPeerResetDuringTheTransfer)
         EXPECT_FALSE(t.StreamTransfer());
         EXPECT_LT(t.BytesSent(), t.BytesTotal());
     }
-    {
+    for (bool whole : {true, false}) {  // the stream's wait, then SendBuffer's
         TScriptedServer server;
         server.ExpectBytes(100000).Reset();
         server.Start();
         TSockTransport t;
         ConnectTo(t, server);
-        EXPECT_EQ(MessageOf<ESockError>([&] { t.SendStream(stream); }), "Connection closed");
+        const auto send = [&] { whole ? t.SendStream(stream) : t.Write(data); };
+        EXPECT_EQ(MessageOf<ESockError>(send), "Connection closed") << whole;
         EXPECT_FALSE(t.StreamTransfer());
+        EXPECT_FALSE(t.Connected());
+        EXPECT_EQ(t.OutPending(), 0);  // nothing left to open a later conversation
     }
 }
 

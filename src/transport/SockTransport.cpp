@@ -28,18 +28,6 @@ constexpr size_t MaxHostNameLength = 127;
 
 const char* const TextClosed = "Connection closed";
 
-// Clears a flag when leaving a scope by any path.
-class TFlagGuard {
-public:
-    explicit TFlagGuard(bool& Flag) : FFlag(Flag) { FFlag = true; }
-    ~TFlagGuard() { FFlag = false; }
-    TFlagGuard(const TFlagGuard&) = delete;
-    TFlagGuard& operator=(const TFlagGuard&) = delete;
-
-private:
-    bool& FFlag;
-};
-
 // The protocol log: with QUILLCAST_LOG naming a file, every line sent is appended as
 // "C: line" and every line read as "S: line", so a conversation a user saw can be
 // replayed as a test script.
@@ -313,6 +301,33 @@ int TSockTransport::SocketSend(const void* Buffer, int Count)
     return FSocket->Send(Buffer, Count);
 }
 
+// Marks the reader or the writer as running. A notification that came meanwhile (from a
+// handler that processed events) is run again once the engine is done: the socket does
+// not repeat a read notification before the next recv, nor a write notification before
+// a send that would block, so a dropped one would leave a wait hanging.
+class TSockTransport::TIoScope {
+public:
+    explicit TIoScope(TSockTransport& T) : FT(T) { FT.FIoBusy = true; }
+    ~TIoScope()
+    {
+        FT.FIoBusy = false;
+        if (!FT.FNotifyWindow) return;
+        if (FT.FReadDeferred) {
+            FT.FReadDeferred = false;
+            FT.FNotifyWindow->Post(ReadMoreMessage, 0, 0);
+        }
+        if (FT.FWriteDeferred) {
+            FT.FWriteDeferred = false;
+            FT.FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+        }
+    }
+    TIoScope(const TIoScope&) = delete;
+    TIoScope& operator=(const TIoScope&) = delete;
+
+private:
+    TSockTransport& FT;
+};
+
 // The reader: one recv into InBuffer per notification.
 void TSockTransport::ReadToStream()
 {
@@ -320,10 +335,13 @@ void TSockTransport::ReadToStream()
         if (FSocket) FSocket->Select(FNotifyWindow.get(), SocketEventMessage, FSocketTag, 0);
         if (AbortNotify) AbortNotify(this);
     }
-    if (FIoBusy) return;
+    if (FIoBusy) {
+        FReadDeferred = true;
+        return;
+    }
     bool received = false;
     {
-        TFlagGuard busy(FIoBusy);
+        TIoScope busy(*this);
         Status(8, "ReadToStream");
         char buf[SockChunkSize];
         FInBuffer->Seek(0, soFromEnd);
@@ -349,8 +367,11 @@ void TSockTransport::ReadToStream()
 // The writer: hands at most one chunk of OutBuffer to the socket per run.
 void TSockTransport::WriteFromStream()
 {
-    if (FIoBusy) return;
-    TFlagGuard busy(FIoBusy);
+    if (FIoBusy) {
+        FWriteDeferred = true;
+        return;
+    }
+    TIoScope busy(*this);
     Status(8, "WriteFromStream");
     if (FCancelRequested) return;
     if (OutPending() <= 0) RefillFromSource();

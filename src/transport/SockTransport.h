@@ -174,6 +174,7 @@ protected:
     void TimerTriggered(TObject* Sender);
 
 private:
+    class TIoScope;
     void InitializeWinsock();
     bool OpenSocket(bool First);
     void Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
@@ -211,6 +212,8 @@ private:
     bool FSendDone = false;
     bool FStarted = false;
     bool FDestroying = false;
+    bool FReadDeferred = false;   // a read / write notification came while IoBusy
+    bool FWriteDeferred = false;
 
     int32_t FBytesSent = 0;
     int32_t FBytesTotal = 0;

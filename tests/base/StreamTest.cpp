@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "base/Exception.h"
 #include "base/Stream.h"
-
-namespace fs = std::filesystem;
+#include "support/TempDir.h"
 
 TEST(MemoryStreamTest, PositionAndSizeFollowWritesAndSeeks)
 {
@@ -67,21 +65,10 @@ TEST(StreamCopy, CopyFromZeroCopiesTheWholeSource)
     EXPECT_EQ(dst.DataString(), data);
 }
 
-TEST(FileStreamTest, OpenFailureNamesTheFile)
+TEST(FileStreamTest, WriteSeekReadAndOpenFailures)
 {
-    const std::string missing = (fs::temp_directory_path() / "qc_no_such_dir" / "f.bin").string();
-    try {
-        TFileStream f(missing, fmOpenRead);
-        FAIL();
-    } catch (const EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file " + missing);
-    }
-    EXPECT_THROW(TFileStream(missing, fmCreate), EFCreateError);
-}
-
-TEST(FileStreamTest, WriteSeekRead)
-{
-    const std::string path = (fs::temp_directory_path() / "qc_fs_test.bin").string();
+    TTempDir dir;
+    const std::string path = dir.File("f.bin");
     {
         TFileStream f(path, fmCreate);
         f.WriteString("0123456789");
@@ -92,5 +79,13 @@ TEST(FileStreamTest, WriteSeekRead)
         EXPECT_EQ(std::string(b, 3), "789");
     }
     EXPECT_EQ(ReadWholeFile(path), "0123456789");
-    fs::remove(path);
+
+    const std::string missing = dir.File("no_such_dir/f.bin");
+    try {
+        TFileStream f(missing, fmOpenRead);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file " + missing);
+    }
+    EXPECT_THROW(TFileStream(missing, fmCreate), EFCreateError);
 }

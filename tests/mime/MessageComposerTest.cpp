@@ -6,13 +6,14 @@
 #include <QJsonObject>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "base/Exception.h"
+#include "TestStreams.h"
 #include "mime/MessageComposer.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -37,24 +38,6 @@ Composed Compose(const TPostMessage& msg, TSubType sub = mtPlain, UUMethods meth
     c.header = header.Text();
     c.body = body.DataString();
     return c;
-}
-
-struct TempDir {
-    std::string Path = [] { char t[] = "/tmp/mimetest.XXXXXX"; return std::string(mkdtemp(t)); }();
-    ~TempDir() { fs::remove_all(Path); }
-    std::string File(const std::string& name, const std::string& data) const
-    {
-        SaveFileAtomically(Path + "/" + name, data);
-        return Path + "/" + name;
-    }
-};
-
-std::string Bytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
-    return s;
 }
 
 std::string Base64Lines(const std::string& data)
@@ -123,8 +106,8 @@ TEST(MessageComposer, ContentTypeFollowsSubTypeUnlessThereAreAttachments)
         EXPECT_EQ(h.substr(h.rfind("Content-Type")), std::string("Content-Type: ") + type + "; charset=us-ascii\r\n");
     }
 
-    TempDir dir;
-    m.Attachments().Add(dir.File("a.bin", "x"));
+    TTempDir dir;
+    m.Attachments().Add(dir.Write("a.bin", "x"));
     const Composed c = Compose(m, mtHtml);
     EXPECT_TRUE(std::regex_match(c.boundary, std::regex("={20}54535[^=]*\\d\\d[^=]*====")));
     EXPECT_EQ(c.header.substr(c.header.rfind("Content-Type")),
@@ -162,11 +145,11 @@ TEST(MessageComposer, BodyLinesAreDotStuffed)
 
 TEST(MessageComposer, MultipartLayoutAndFileNames)
 {
-    TempDir dir;
-    fs::create_directory(dir.Path + "/sub");
-    const std::string empty = dir.File("empty.dat", "");
-    const std::string f45 = dir.File("sub/report.txt", Bytes(45, 1));
-    const std::string f46 = dir.File("report.txt", Bytes(46, 2));
+    TTempDir dir;
+    fs::create_directory(dir.Path() + "/sub");
+    const std::string empty = dir.Write("empty.dat", "");
+    const std::string f45 = dir.Write("sub/report.txt", RandomBytes(45, 1));
+    const std::string f46 = dir.Write("report.txt", RandomBytes(46, 2));
     TPostMessage m;
     for (const auto& a : {empty, f45, f46}) m.Attachments().Add(a);
     std::vector<std::string> events;
@@ -176,7 +159,7 @@ TEST(MessageComposer, MultipartLayoutAndFileNames)
     const Composed c = Compose(m, mtPlain, uuMime, &composer);
     const std::string& b = c.boundary;
     EXPECT_EQ(c.body, TextPart(b) + PartHeader(b, "empty.dat") + PartHeader(b, "report.txt") +
-                          Base64Lines(Bytes(45, 1)) + PartHeader(b, "report.txt") + Base64Lines(Bytes(46, 2)) +
+                          Base64Lines(RandomBytes(45, 1)) + PartHeader(b, "report.txt") + Base64Lines(RandomBytes(46, 2)) +
                           "--" + b + "--\r\n");
     EXPECT_EQ(events, (std::vector<std::string>{"start " + empty, "end " + empty, "start " + f45, "end " + f45,
                                                 "start " + f46, "end " + f46}));
@@ -187,10 +170,10 @@ TEST(MessageComposer, MultipartLayoutAndFileNames)
 
 TEST(MessageComposer, MissingAttachmentIsReportedThenRaised)
 {
-    TempDir dir;
+    TTempDir dir;
     TPostMessage m;
-    m.Attachments().Add(dir.File("first", "1"));
-    const std::string missing = dir.Path + "/missing.txt";
+    m.Attachments().Add(dir.Write("first", "1"));
+    const std::string missing = dir.Path() + "/missing.txt";
     m.Attachments().Add(missing);
     std::vector<std::string> events;
     TMessageComposer composer;
@@ -207,11 +190,11 @@ TEST(MessageComposer, MissingAttachmentIsReportedThenRaised)
 
 TEST(MessageComposer, UUEncodedPartsAnnounceThemselvesAndAreDotStuffed)
 {
-    TempDir dir;
+    TTempDir dir;
     // 59 bytes: a full line and a last line of 14 bytes, whose length character is ".".
-    const std::string data = Bytes(59, 3);
+    const std::string data = RandomBytes(59, 3);
     TPostMessage m;
-    m.Attachments().Add(dir.File("f.bin", data));
+    m.Attachments().Add(dir.Write("f.bin", data));
     const Composed c = Compose(m, mtPlain, uuCode);
     const std::string part = PartHeader(c.boundary, "f.bin", "x-uuencode");
     const size_t at = c.body.find(part);
@@ -226,7 +209,7 @@ TEST(MessageComposer, UUEncodedPartsAnnounceThemselvesAndAreDotStuffed)
 // non-ASCII subject, sender name and body text.
 TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
 {
-    TempDir dir;
+    TTempDir dir;
     const std::vector<size_t> sizes = {0, 1, 45, 46, 300001};
     TPostMessage m;
     m.SetFromName("Иван Петров");
@@ -237,9 +220,9 @@ TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
     m.SetLocalProgram("Created by Veskor");
     for (const char* line : {"Здравствуйте!", ".", ".x", "end"}) m.Body().Add(line);
     for (size_t i = 0; i < sizes.size(); ++i)
-        m.Attachments().Add(dir.File("file" + std::to_string(i) + ".bin", Bytes(sizes[i], static_cast<unsigned>(i))));
+        m.Attachments().Add(dir.Write("file" + std::to_string(i) + ".bin", RandomBytes(sizes[i], static_cast<unsigned>(i))));
     const Composed c = Compose(m);
-    const std::string path = dir.File("message.eml", c.header + "\r\n" + c.body);
+    const std::string path = dir.Write("message.eml", c.header + "\r\n" + c.body);
 
     const std::string cmd = std::string(QUILLCAST_PYTHON) + " " + MIME_TEST_DIR + "/parse_message.py " + path;
     FILE* p = popen(cmd.c_str(), "r");
@@ -264,7 +247,7 @@ TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
         EXPECT_EQ(part["filename"].toString().toStdString(), "file" + std::to_string(i) + ".bin");
         EXPECT_TRUE(part["defects"].toArray().isEmpty()) << i;
         EXPECT_EQ(QByteArray::fromHex(part["hex"].toString().toLatin1()).toStdString(),
-                  Bytes(sizes[i], static_cast<unsigned>(i)))
+                  RandomBytes(sizes[i], static_cast<unsigned>(i)))
             << "attachment of " << sizes[i] << " bytes";
     }
 }

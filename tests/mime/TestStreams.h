@@ -1,7 +1,9 @@
 #pragma once
-// Stream doubles for the mime tests: a memory stream that records the calls it gets and
+// Test data and stream doubles for the mime tests: a memory stream that records the calls it gets and
 // can be told to refuse writes, fail reads, or stop delivering before its end.
 #include <cstdint>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "base/Stream.h"
@@ -29,3 +31,12 @@ public:
         return TMemoryStream::Write(Buffer, Count);
     }
 };
+
+// n bytes of every value, the same for the same seed.
+inline std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
+    return s;
+}

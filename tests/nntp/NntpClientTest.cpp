@@ -1,28 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "nntp/NntpClient.h"
 #include "platform/MessagePump.h"
 #include "support/ScriptedServer.h"
+#include "transport/TransportFixture.h"  // MessageOf
 
-namespace {
-
-template <typename E, typename F>
-std::string MessageOf(F&& Fn)
-{
-    try {
-        Fn();
-    } catch (const E& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return std::string("unexpected exception class: ") + e.what();
-    }
-    return "";
-}
-
-}  // namespace
 
 class NntpTest : public ::testing::Test {
 protected:
@@ -40,6 +26,17 @@ protected:
         Server.Start();
         Client.SetPort(Server.Port());
     }
+    // A client of its own aimed at S, which is started here.
+    static std::unique_ptr<TNntpClient> ClientFor(TScriptedServer& S)
+    {
+        S.Start();
+        auto c = std::make_unique<TNntpClient>();
+        c->SetHost("127.0.0.1");
+        c->SetPort(S.Port());
+        c->SetTimeOut(5000);
+        c->SetReplyTimeOut(5000);
+        return c;
+    }
 
     TScriptedServer Server;
     TNntpClient Client;
@@ -55,68 +52,46 @@ TEST_F(NntpTest, NewClientDefaults)
     EXPECT_EQ(Client.PostRecord().List(), &Client.PostHeader());
 }
 
-TEST_F(NntpTest, GreetingWithoutLoginRequest)
+// 200 and 201 need no login (no USER before the QUIT); 480 leads to USER and PASS.
+// Every failed login says QUIT and hangs up; only a refused password is an
+// authentication failure. Disconnect says QUIT only while connected.
+TEST_F(NntpTest, Logins)
 {
-    for (const char* greeting : {"200 news.example ready", "201 news.example no posting"}) {
+    struct Case {
+        const char* Script;
+        bool SockError;
+        const char* Error;
+    } cases[] = {
+        {"S: 200 news.example ready\n", false, ""},
+        {"S: 201 news.example no posting\n", false, ""},
+        {"S: 480 login\nC: USER reader\nS: 381 password please\nC: PASS s3cret\nS: 281 welcome\n", false, ""},
+        {"S: 400 service temporarily unavailable\n", true, "Log in to server failed"},
+        {"S: 502 service permanently unavailable\n", true, "Log in to server failed"},
+        {"S: hello there\n", true, "Log in to server failed"},  // no code is no welcome either
+        {"S: 480 login\nC: USER reader\nS: 502 no\n", true, "Log in to server failed"},
+        {"S: 480 login\nC: USER reader\nS: 381 pw\nC: PASS s3cret\nS: 481 rejected\n", false, "Authentication failed"},
+    };
+    for (const Case& k : cases) {
+        const bool ok = !*k.Error;
         TScriptedServer server;
-        server.SendLine(greeting).Expect("QUIT").SendLine("205 bye").ExpectClose();
-        server.Start();
-        TNntpClient c;
-        c.SetHost("127.0.0.1");
-        c.SetPort(server.Port());
-        c.SetUserId("user");
-        c.SetPassword("secret");
-        int connects = 0;
-        c.OnConnect = [&](TObject*) { ++connects; };
-        c.Connect();
-        EXPECT_TRUE(c.Connected());
-        EXPECT_EQ(connects, 1);
-        EXPECT_FALSE(c.Busy());
-        c.Disconnect();  // no USER came before this QUIT
-        EXPECT_FALSE(c.Connected());
-        EXPECT_TRUE(server.Finished()) << greeting;
+        server.Script(k.Script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
+        auto c = ClientFor(server);
+        c->SetUserId("reader");
+        c->SetPassword("s3cret");
+        int connects = 0, failed = 0;
+        c->OnConnect = [&](TObject*) { ++connects; };
+        c->OnAuthenticationFailed = [&](TObject*) { ++failed; };
+        c->Disconnect();  // not connected yet: nothing is sent
+        const auto connect = [&] { c->Connect(); };
+        EXPECT_EQ(k.SockError ? MessageOf<ESockError>(connect) : MessageOf<NNTPError>(connect), k.Error) << k.Script;
+        EXPECT_EQ(c->Connected(), ok) << k.Script;
+        EXPECT_EQ(connects, ok ? 1 : 0);
+        EXPECT_EQ(failed, !ok && !k.SockError ? 1 : 0) << k.Script;
+        EXPECT_FALSE(c->Busy());
+        c->Disconnect();
+        EXPECT_FALSE(c->Connected());
+        EXPECT_TRUE(server.Finished()) << k.Script;
     }
-}
-
-TEST_F(NntpTest, LoginWithUserAndPassword)
-{
-    Server.Script(R"(
-        S: 480 authentication required
-        C: USER reader
-        S: 381 password please
-        C: PASS s3cret
-        S: 281 welcome
-    )");
-    Start();
-    Client.SetUserId("reader");
-    Client.SetPassword("s3cret");
-    Client.Connect();
-    EXPECT_TRUE(Client.Connected());
-    EXPECT_EQ(Connects, 1);
-    EXPECT_EQ(AuthFailed, 0);
-    EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(NntpTest, RefusedPasswordFailsTheLoginAndHangsUp)
-{
-    Server.Script(R"(
-        S: 480 authentication required
-        C: USER reader
-        S: 381 password please
-        C: PASS wrong
-        S: 481 rejected
-        C: QUIT
-        S: 205 bye
-    )").ExpectClose();
-    Start();
-    Client.SetUserId("reader");
-    Client.SetPassword("wrong");
-    EXPECT_EQ(MessageOf<NNTPError>([&] { Client.Connect(); }), "Authentication failed");
-    EXPECT_EQ(AuthFailed, 1);
-    EXPECT_EQ(Connects, 0);
-    EXPECT_FALSE(Client.Connected());
-    EXPECT_FALSE(Client.Busy());
-    EXPECT_TRUE(Server.Finished());
 }
 
 TEST_F(NntpTest, MissingCredentialsAskTheHandlerOnce)
@@ -133,48 +108,20 @@ TEST_F(NntpTest, MissingCredentialsAskTheHandlerOnce)
             server.Script("C: USER late\nS: 281 ok\n");
         else
             server.Expect("QUIT").SendLine("205 bye").ExpectClose();
-        server.Start();
-        TNntpClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
+        auto client = ClientFor(server);
         int asked = 0;
         if (c.HasHandler)
-            client.OnAuthenticationNeeded = [&](bool& handled) {
+            client->OnAuthenticationNeeded = [&](bool& handled) {
                 ++asked;
                 if (!c.Supplies) return;
-                client.SetUserId("late");
-                client.SetPassword("pw");
+                client->SetUserId("late");
+                client->SetPassword("pw");
                 handled = true;
             };
-        EXPECT_EQ(MessageOf<NNTPError>([&] { client.Connect(); }), c.Error);
+        EXPECT_EQ(MessageOf<NNTPError>([&] { client->Connect(); }), c.Error);
         EXPECT_EQ(asked, c.HasHandler ? 1 : 0);
-        EXPECT_EQ(client.Connected(), c.Supplies);
+        EXPECT_EQ(client->Connected(), c.Supplies);
         EXPECT_TRUE(server.Finished());
-    }
-}
-
-TEST_F(NntpTest, RefusingGreetingsOrUserFailTheLogin)
-{
-    struct Case {
-        const char* Script;
-    } cases[] = {
-        {"S: 400 service temporarily unavailable\n"},
-        {"S: 502 service permanently unavailable\n"},
-        {"S: hello there\n"},  // no code at all is no welcome either
-        {"S: 480 login\nC: USER u\nS: 502 no\n"},
-    };
-    for (const Case& c : cases) {
-        TScriptedServer server;
-        server.Script(c.Script).Expect("QUIT").SendLine("205 bye").ExpectClose();
-        server.Start();
-        TNntpClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.SetUserId("u");
-        client.SetPassword("p");
-        EXPECT_EQ(MessageOf<ESockError>([&] { client.Connect(); }), "Log in to server failed") << c.Script;
-        EXPECT_FALSE(client.Connected());
-        EXPECT_TRUE(server.Finished()) << c.Script;
     }
 }
 
@@ -238,58 +185,46 @@ TEST_F(NntpTest, WhileBusyGroupSelectionDoesNothing)
     EXPECT_TRUE(Server.Finished());
 }
 
-TEST_F(NntpTest, A412ReselectsTheCurrentGroupAndRepeats)
-{
-    Server.Script(R"(
-        S: 200 ready
-        C: GROUP misc.test
-        S: 211 10 1 10 misc.test
-        C: ARTICLE 5
-        S: 412 no group selected
-        C: GROUP misc.test
-        S: 211 12 1 12 misc.test
-        C: ARTICLE 5
-        S: 220 5 <id@x> article follows
-    )");
-    Start();
-    Client.Connect();
-    Client.SelectGroup("misc.test");
-    std::string reply;
-    Client.Transaction("ARTICLE 5", reply);
-    EXPECT_EQ(reply, "220 5 <id@x> article follows\r\n");
-    EXPECT_EQ(Client.LastArticle(), 12);
-    EXPECT_FALSE(Client.Busy());
-    EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(NntpTest, A412WithoutAGroup)
+// On 412 the current group is selected again and the command repeated; without a
+// current group only a handler that selects one saves the command.
+TEST_F(NntpTest, A412ReselectsAndRepeats)
 {
     struct Case {
+        bool HasGroup;
         bool HasHandler;
         bool HandlerSelects;
         const char* Error;
-    } cases[] = {{false, false, "No Group Selected"}, {true, false, "No Group Selected"}, {true, true, ""}};
+    } cases[] = {
+        {false, false, false, "No Group Selected"}, {false, true, false, "No Group Selected"},
+        {false, true, true, ""}, {true, false, false, ""}, {true, true, false, ""},
+    };
     for (const Case& c : cases) {
+        const std::string group = c.HandlerSelects ? "chosen" : "g";
         TScriptedServer server;
-        server.Script("S: 200 ready\nC: NEXT\nS: 412 no group\n");
-        if (c.HandlerSelects)
-            server.Script("C: GROUP chosen\nS: 211 1 7 7 chosen\nC: GROUP chosen\nS: 211 1 7 7 chosen\nC: NEXT\nS: 223 7 <a@b>\n");
-        server.Start();
-        TNntpClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
+        server.Script("S: 200 ready\n");
+        if (c.HasGroup) server.Script("C: GROUP g\nS: 211 10 1 10 g\n");
+        server.Script("C: NEXT\nS: 412 no group\n");
+        if (c.HandlerSelects) server.Script("C: GROUP chosen\nS: 211 1 7 7 chosen\n");
+        if (!*c.Error) server.Script("C: GROUP " + group + "\nS: 211 12 1 12 " + group + "\nC: NEXT\nS: 223 7 <a@b>\n");
+        auto client = ClientFor(server);
         int asked = 0;
         if (c.HasHandler)
-            client.OnGroupSelectRequired = [&](bool& handled) {
+            client->OnGroupSelectRequired = [&](bool& handled) {
                 ++asked;
                 if (!c.HandlerSelects) return;
-                client.SelectGroup("chosen");
+                client->SelectGroup("chosen");
                 handled = true;
             };
-        client.Connect();
+        client->Connect();
+        if (c.HasGroup) client->SelectGroup("g");
         std::string reply;
-        EXPECT_EQ(MessageOf<Exception>([&] { client.Transaction("NEXT", reply); }), c.Error);
+        EXPECT_EQ(MessageOf<Exception>([&] { client->Transaction("NEXT", reply); }), c.Error);
         EXPECT_EQ(asked, c.HasHandler ? 1 : 0);
+        if (!*c.Error) {
+            EXPECT_EQ(reply, "223 7 <a@b>\r\n");
+            EXPECT_EQ(client->LastArticle(), 12);
+        }
+        EXPECT_FALSE(client->Busy());
         EXPECT_TRUE(server.Finished());
     }
 }
@@ -306,18 +241,6 @@ TEST_F(NntpTest, EndlessGroupRequestsAreBounded)
     EXPECT_EQ(MessageOf<Exception>([&] { Client.Transaction("STAT", reply); }), "No Group Selected");
     EXPECT_FALSE(Client.Busy());
     EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(NntpTest, DisconnectSendsQuitOnlyWhenConnected)
-{
-    Server.Script("S: 200 ready\nC: QUIT\nS: 205 bye\n").ExpectClose();
-    Start();
-    Client.Disconnect();  // not connected: nothing happens
-    Client.Connect();
-    Client.Disconnect();
-    EXPECT_FALSE(Client.Connected());
-    EXPECT_TRUE(Server.Finished());
-    EXPECT_EQ(Server.Received(), "QUIT\r\n");
 }
 
 TEST_F(NntpTest, ACancelSeenByTheReaderClosesWithoutQuit)

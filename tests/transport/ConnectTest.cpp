@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <optional>
 #include <sys/socket.h>
 
 #include "base/Exception.h"
@@ -49,52 +50,40 @@ protected:
     }
 };
 
-TEST_F(ConnectTest, DottedHostConnectsWithoutLookup)
+TEST_F(ConnectTest, HostsResolveByAddressOrByName)
 {
-    FakeLookup lookup;
-    Server.Start();
-    Watch(Client);
-    ConnectTo(Client, Server);
-    EXPECT_EQ(Connects, 1);
-    EXPECT_EQ(Resolved, 0);
-    EXPECT_TRUE(lookup.Names.empty());
-    EXPECT_EQ(Client.PeerAddress(), Loopback);
-    EXPECT_EQ(Client.PeerPort(), Server.Port());
-    EXPECT_TRUE(Server.Finished());
-}
-
-TEST_F(ConnectTest, NamedHostIsLookedUpAndReported)
-{
-    FakeLookup lookup;
-    Server.Start();
-    Watch(Client);
-    Aim(Client, Server.Port());
-    Client.SetHost("mail.example.test");
-    Client.Connect();
-    EXPECT_TRUE(Client.Connected());
-    EXPECT_EQ(lookup.Names, std::vector<std::string>{"mail.example.test"});
-    EXPECT_EQ(Resolved, 1);
-    EXPECT_FALSE(Client.TimedOut());
-}
-
-TEST_F(ConnectTest, SystemLookupResolvesLocalhost)
-{
-    Server.Start();
-    Aim(Client, Server.Port());
-    Client.SetHost("localhost");
-    Client.Connect();
-    EXPECT_TRUE(Client.Connected());
-    EXPECT_EQ(Client.PeerAddress(), Loopback);
-}
-
-TEST_F(ConnectTest, BroadcastAddressIsTreatedAsAName)
-{
-    FakeLookup lookup;
-    Server.Start();
-    Aim(Client, Server.Port());
-    Client.SetHost("255.255.255.255");
-    Client.Connect();
-    EXPECT_EQ(lookup.Names, std::vector<std::string>{"255.255.255.255"});
+    struct Case {
+        const char* Host;
+        bool SystemLookup;
+        size_t Lookups;
+        int Resolved;  // OnHostResolved only after a name lookup
+    } cases[] = {
+        {"127.0.0.1", false, 0, 0},
+        {"mail.example.test", false, 1, 1},
+        {"255.255.255.255", false, 1, 1},  // the parser's "no address": looked up as a name
+        {"localhost", true, 0, 1},
+    };
+    for (const Case& c : cases) {
+        std::optional<FakeLookup> lookup;
+        if (!c.SystemLookup) lookup.emplace();
+        TScriptedServer server;
+        server.Start();
+        TSockTransport t;
+        Connects = Resolved = 0;
+        Watch(t);
+        Aim(t, server.Port());
+        t.SetHost(c.Host);
+        t.Connect();
+        EXPECT_TRUE(t.Connected()) << c.Host;
+        EXPECT_EQ(Connects, 1) << c.Host;
+        EXPECT_EQ(Resolved, c.Resolved) << c.Host;
+        if (lookup) {
+            EXPECT_EQ(lookup->Names.size(), c.Lookups) << c.Host;
+        }
+        EXPECT_EQ(t.PeerAddress(), Loopback) << c.Host;
+        EXPECT_EQ(t.PeerPort(), server.Port());
+        EXPECT_FALSE(t.TimedOut());
+    }
 }
 
 TEST_F(ConnectTest, InvalidHostHandlerGetsOneChance)
@@ -143,18 +132,14 @@ TEST_F(ConnectTest, InvalidHostHandlerGetsOneChance)
     }
 }
 
-TEST_F(ConnectTest, ResolveHostAloneRaisesLookupFailed)
+TEST_F(ConnectTest, LookupFailsTimesOutOrIsCanceled)
 {
     FakeLookup lookup;
     lookup.Answer = [](const std::string&, THostLookupDone done) { done(WSAHOST_NOT_FOUND, 0); };
     Client.SetHost("nowhere.test");
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.ResolveHost(); }), "Host Lookup Failed");
     EXPECT_EQ(Client.PeerAddress(), 0u);
-}
 
-TEST_F(ConnectTest, LookupThatHangsTimesOutOrIsCanceled)
-{
-    FakeLookup lookup;
     lookup.Answer = [](const std::string&, THostLookupDone) {};  // never answers
     Watch(Client);
     Client.SetHost("slow.test");
@@ -191,10 +176,14 @@ TEST_F(ConnectTest, AnAbandonedLookupsLateAnswerIsIgnored)
     EXPECT_TRUE(Client.Connected());
 }
 
-TEST_F(ConnectTest, RefusedConnectionFailsAndSaysWhy)
+// Refused: "Connection Failed", while OnError says why. The same socket then connects,
+// and a cancel left pending from before does not spoil the next Connect.
+TEST_F(ConnectTest, RefusedConnectionFailsSaysWhyAndKeepsTheSocket)
 {
+    Server.Start();
     Watch(Client);
     Aim(Client, UnusedLoopbackPort());
+    const int before = Client.SocketHandle();
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Connection Failed");
     EXPECT_EQ(Failed, 1);
     ASSERT_EQ(Errors.size(), 1u);
@@ -202,6 +191,14 @@ TEST_F(ConnectTest, RefusedConnectionFailsAndSaysWhy)
     EXPECT_EQ(Errors[0].second, "10061:Connection refused");
     EXPECT_EQ(Client.LastError(), 10061);
     EXPECT_FALSE(Client.Connected());
+    EXPECT_EQ(Client.SocketHandle(), before);
+
+    Client.SetPort(Server.Port());
+    Client.Cancel();
+    Client.Connect();
+    EXPECT_TRUE(Client.Connected());
+    EXPECT_FALSE(Client.CancelRequested());
+    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Already connected");
 }
 
 TEST_F(ConnectTest, ConnectThatHangsTimesOutOnceOrIsCanceled)
@@ -226,60 +223,9 @@ TEST_F(ConnectTest, ConnectThatHangsTimesOutOnceOrIsCanceled)
     EXPECT_FALSE(other.TimedOut());
 }
 
-TEST_F(ConnectTest, ConnectAfterACancelStartsClean)
-{
-    Server.Start();
-    Aim(Client, Server.Port());
-    Client.Cancel();
-    Client.Connect();  // clears the pending cancel first
-    EXPECT_TRUE(Client.Connected());
-    EXPECT_FALSE(Client.CancelRequested());
-    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Already connected");
-}
-
-TEST_F(ConnectTest, FailedConnectKeepsTheSocketAndTheNextConnectWorks)
-{
-    Server.Start();
-    Aim(Client, UnusedLoopbackPort());
-    const int before = Client.SocketHandle();
-    EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Connection Failed");
-    EXPECT_EQ(Client.SocketHandle(), before);
-    Client.SetPort(Server.Port());
-    Client.Connect();
-    EXPECT_TRUE(Client.Connected());
-}
-
+// The first socket resets its connection on close, the fresh ones close gracefully; a
+// close by either side, or of the idle socket, leaves a fresh socket for the next Connect.
 TEST_F(ConnectTest, EveryCloseLeavesAFreshSocketForTheNextConnect)
-{
-    // First connection closed by us, second by the peer, third by us again.
-    Server.ExpectClose().Accept().Close().Accept().Expect("third").ExpectClose();
-    Server.Start();
-    Watch(Client);
-    ConnectTo(Client, Server);
-    Client.Disconnect();
-    EXPECT_FALSE(Client.Connected());
-    EXPECT_GE(Client.SocketHandle(), 0);
-    Client.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return !Client.Connected(); }));
-    Client.Connect();
-    Client.Writeln("third");
-    Client.Disconnect();
-    EXPECT_TRUE(Server.Finished());
-    EXPECT_EQ(Disconnects, 3);
-    EXPECT_EQ(Connects, 3);
-    EXPECT_EQ(Server.Connections(), 3);
-}
-
-TEST_F(ConnectTest, DisconnectWhenIdleClosesAndReopens)
-{
-    Watch(Client);
-    Client.Disconnect();
-    EXPECT_EQ(Disconnects, 1);
-    EXPECT_GE(Client.SocketHandle(), 0);
-}
-
-// The first socket resets its connection on close; later ones close gracefully.
-TEST_F(ConnectTest, FirstSocketResetsLaterSocketsCloseGracefully)
 {
     std::vector<int> endings;  // recv result: 0 (EOF) or -errno
     auto observe = [&](TServerConnection& c, std::string&) {
@@ -288,14 +234,24 @@ TEST_F(ConnectTest, FirstSocketResetsLaterSocketsCloseGracefully)
         endings.push_back(n == 0 ? 0 : -errno);
         return true;
     };
-    Server.Do(observe).Accept().Do(observe);
+    Server.Do(observe).Accept().Close().Accept().Expect("third").Do(observe);
     Server.Start();
+    Watch(Client);
     ConnectTo(Client, Server);
     Client.Disconnect();
+    EXPECT_FALSE(Client.Connected());
     Client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return !Client.Connected(); }));
+    Client.Connect();
+    Client.Writeln("third");
     Client.Disconnect();
     ASSERT_TRUE(Server.Finished());
     EXPECT_EQ(endings, (std::vector<int>{-ECONNRESET, 0}));
+    Client.Disconnect();  // the idle socket too
+    EXPECT_GE(Client.SocketHandle(), 0);
+    EXPECT_EQ(Disconnects, 4);
+    EXPECT_EQ(Connects, 3);
+    EXPECT_EQ(Server.Connections(), 3);
 }
 
 TEST_F(ConnectTest, PeerCloseKeepsTheLastBytesAndFiresDisconnectOnce)

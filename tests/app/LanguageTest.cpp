@@ -1,4 +1,4 @@
-// Switching the interface language, and the error report's wording.
+// Switching the interface language.
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,7 +10,6 @@
 
 #include "AppFixture.h"
 #include "app/AddressListModel.h"
-#include "app/ErrorReport.h"
 #include "app/Language.h"
 #include "base/Exception.h"
 
@@ -88,30 +87,4 @@ TEST_F(LanguageTest, EveryTableEntryReachesAControl)
     for (int i = 0; i < f.ComboBox1->count(); ++i) texts << f.ComboBox1->itemText(i);
     for (std::size_t i = 0; i < CaptionTableSize; ++i)
         EXPECT_TRUE(texts.contains(QString::fromUtf8(CaptionTable[i].Text[lgRussian]))) << CaptionTable[i].Control;
-}
-
-TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"Incomplete Header", "Incomplete Header."},
-        {"Connection closed.", "Connection closed."},
-        {"Message delivery failure!", "Message delivery failure!"},
-        {"Ends in a comma,", "Ends in a comma,"},
-        {"Ends in a blank ", "Ends in a blank "},
-        {"Invalid data type for 'Host'", "Invalid data type for 'Host'"},
-        {"550 No such user here", "550 No such user here."},
-        {"Ошибка", "Ошибка."},
-        {"", ""},
-    };
-    for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorReportText(message), shown) << message;
-}
-
-TEST(ErrorReportTest, GuardedReportsWhatEscapesAndGoesOn)
-{
-    TScriptedDialogs dialogs;
-    EXPECT_FALSE(Guarded(dialogs, [] { throw EConvertError("'x' is not a valid integer value"); }));
-    EXPECT_FALSE(Guarded(dialogs, [] { throw std::runtime_error("plain"); }));
-    EXPECT_TRUE(Guarded(dialogs, [] {}));
-    EXPECT_EQ(dialogs.Texts(TDialogKind::Error),
-              (std::vector<std::string>{"'x' is not a valid integer value.", "plain."}));
 }

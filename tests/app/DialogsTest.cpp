@@ -1,0 +1,72 @@
+// The error report's wording, the guard around handlers, and the Qt dialogs themselves.
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "app/ErrorReport.h"
+#include "app/QtUserDialogs.h"
+#include "base/Exception.h"
+#include "support/ScriptedDialogs.h"
+
+TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"Incomplete Header", "Incomplete Header."},
+        {"Connection closed.", "Connection closed."},
+        {"Message delivery failure!", "Message delivery failure!"},
+        {"Ends in a blank ", "Ends in a blank "},
+        {"Invalid data type for 'Host'", "Invalid data type for 'Host'"},
+        {"550 No such user here", "550 No such user here."},
+        {"Ошибка", "Ошибка."},
+        {"", ""},
+    };
+    for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorReportText(message), shown) << message;
+}
+
+TEST(ErrorReportTest, GuardedReportsWhatEscapesAndGoesOn)
+{
+    TScriptedDialogs dialogs;
+    EXPECT_FALSE(Guarded(dialogs, [] { throw EConvertError("'x' is not a valid integer value"); }));
+    EXPECT_FALSE(Guarded(dialogs, [] { throw std::runtime_error("plain"); }));
+    EXPECT_TRUE(Guarded(dialogs, [] {}));
+    EXPECT_EQ(dialogs.Texts(TDialogKind::Error),
+              (std::vector<std::string>{"'x' is not a valid integer value.", "plain."}));
+}
+
+// A send waits for its boxes and prompts to be answered, so none may open underneath the
+// progress window, which stays on top.
+TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
+{
+    TQtUserDialogs dialogs;
+    std::vector<std::string> shown;
+    const auto answerNext = [&] {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown.push_back(box->windowTitle().toStdString());
+            EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint) << shown.back();
+            if (auto* input = qobject_cast<QInputDialog*>(box)) {
+                EXPECT_EQ(input->labelText(), "Specify a new host:");
+                input->setTextValue("typed");
+                input->accept();
+            } else {
+                box->done(QMessageBox::Yes);  // what a click on Yes (or OK) ends the box with
+            }
+        });
+    };
+    answerNext();
+    dialogs.ShowMessage("Sent successfully");
+    answerNext();
+    dialogs.Information("Please, provide port number");
+    answerNext();
+    EXPECT_TRUE(dialogs.Confirm("End the program?"));
+    answerNext();
+    dialogs.ShowError("Incomplete Header.");
+    answerNext();
+    std::string host;
+    EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host));
+    EXPECT_EQ(host, "typed");
+    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!"}));
+}

@@ -1,4 +1,4 @@
-// The error report's wording, the guard around handlers, and the Qt dialogs themselves.
+// The error report's wording, and the Qt dialogs themselves.
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -7,8 +7,6 @@
 
 #include "app/ErrorReport.h"
 #include "app/QtUserDialogs.h"
-#include "base/Exception.h"
-#include "support/ScriptedDialogs.h"
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 {
@@ -23,16 +21,6 @@ TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
         {"", ""},
     };
     for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorReportText(message), shown) << message;
-}
-
-TEST(ErrorReportTest, GuardedReportsWhatEscapesAndGoesOn)
-{
-    TScriptedDialogs dialogs;
-    EXPECT_FALSE(Guarded(dialogs, [] { throw EConvertError("'x' is not a valid integer value"); }));
-    EXPECT_FALSE(Guarded(dialogs, [] { throw std::runtime_error("plain"); }));
-    EXPECT_TRUE(Guarded(dialogs, [] {}));
-    EXPECT_EQ(dialogs.Texts(TDialogKind::Error),
-              (std::vector<std::string>{"'x' is not a valid integer value.", "plain."}));
 }
 
 // A send waits for its boxes and prompts to be answered, so none may open underneath the

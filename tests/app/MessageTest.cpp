@@ -60,13 +60,15 @@ TEST_F(MessageTest, ClearAndAttachments)
     EXPECT_EQ(Dialogs.Shown[0].File.FilterIndex, 2);
     EXPECT_EQ(Dialogs.Shown[0].File.InitialDir, "") << "adding does not choose a folder";
     EXPECT_EQ(f.OpenDialog1.FilterIndex, 2);
-    // Opening a list sets the index back to 1 and gives the folder that Add then starts in.
-    Dialogs.ExpectFile(std::nullopt);
-    f.Adrbtn->click();
-    EXPECT_EQ(f.OpenDialog1.FilterIndex, 1);
-    Dialogs.ExpectFile(std::nullopt);
-    f.Button4->click();
-    EXPECT_EQ(Dialogs.Shown.back().File.InitialDir, Tmainform::ProgramDir() + "/lists");
+    // Opening a message or a list sets the index back to 1 and gives the folder Add starts in.
+    for (const auto& [button, folder] : {std::pair{f.Openbtn, "/message"}, std::pair{f.Adrbtn, "/lists"}}) {
+        Dialogs.ExpectFile(std::nullopt);
+        button->click();
+        EXPECT_EQ(f.OpenDialog1.FilterIndex, 1) << folder;
+        Dialogs.ExpectFile(std::nullopt);
+        f.Button4->click();
+        EXPECT_EQ(Dialogs.Shown.back().File.InitialDir, Tmainform::ProgramDir() + folder);
+    }
 
     f.Edit1->setText("subject");
     f.Memo1->setPlainText("body");

@@ -19,6 +19,11 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QWidget* DialogParent() { return QApplication::activeWindow(); }
 
+// The progress window stays on top of everything while a send runs, and the boxes and
+// prompts of that send (and a report during start-up, under the splash) must not end up
+// hidden behind it: the send waits for them to be answered.
+const Qt::WindowFlags AboveProgress = Qt::WindowStaysOnTopHint;
+
 // "Text file|*.txt|All files|*.*" as Qt's name filters.
 QStringList NameFilters(const std::string& Filter)
 {
@@ -36,6 +41,7 @@ QStringList NameFilters(const std::string& Filter)
 int Ask(QMessageBox::Icon Icon, const QString& Title, const std::string& Text, QMessageBox::StandardButtons Buttons)
 {
     QMessageBox box(Icon, Title, Q(Text), Buttons, DialogParent());
+    box.setWindowFlags(box.windowFlags() | AboveProgress);
     return box.exec();
 }
 
@@ -61,11 +67,14 @@ bool TQtUserDialogs::Confirm(const std::string& Text)
 
 bool TQtUserDialogs::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value)
 {
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(DialogParent(), Q(Caption), Q(Prompt), QLineEdit::Normal, Q(Value), &ok);
-    if (ok) Value = text.toStdString();
-    return ok;
+    QInputDialog dialog(DialogParent());
+    dialog.setWindowFlags(dialog.windowFlags() | AboveProgress);
+    dialog.setWindowTitle(Q(Caption));
+    dialog.setLabelText(Q(Prompt));
+    dialog.setTextValue(Q(Value));
+    if (dialog.exec() != QDialog::Accepted) return false;
+    Value = dialog.textValue().toStdString();
+    return true;
 }
 
 bool TQtUserDialogs::RunFileDialog(TFileDialog& Dialog, bool Save)

@@ -1,11 +1,14 @@
 #pragma once
 // A main window built for one test: scripted dialogs, settings in a temporary file.
+#include <QComboBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
+#include "app/AddressListModel.h"
 #include "app/Main.h"
 #include "app/Splash.h"
 #include "base/Exception.h"
@@ -42,6 +45,20 @@ protected:
         Form->show();
         return *Form;
     }
+
+    // Picks a language in the selector as the user would.
+    void Choose(int Index)
+    {
+        Form->ComboBox1->setCurrentIndex(Index);
+        Form->ComboBox1Change();
+    }
+    // Opens an address list file holding Data through the Open button.
+    void Load(const std::string& Data)
+    {
+        Dialogs.ExpectFile(WriteFile("list.txt", Data));
+        Form->Adrbtn->click();
+    }
+    std::vector<std::string> Entries() const { return Form->Addresses->Items().Items(); }
 
     QTemporaryDir Dir;
     std::string SettingsFile;

@@ -3,27 +3,24 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QPushButton>
 
 #include "AppFixture.h"
-#include "app/AddressListModel.h"
 
-namespace {
+using V = std::vector<std::string>;
 
-std::vector<std::string> Attachments(const Tmainform& f)
-{
-    std::vector<std::string> items;
-    for (int i = 0; i < f.ListBox1->count(); ++i) items.push_back(f.ListBox1->item(i)->text().toStdString());
-    return items;
-}
-
-}  // namespace
-
-class MessageTest : public AppFixture {};
+class MessageTest : public AppFixture {
+protected:
+    V Attachments() const
+    {
+        V items;
+        for (int i = 0; i < Form->ListBox1->count(); ++i) items.push_back(Form->ListBox1->item(i)->text().toStdString());
+        return items;
+    }
+};
 
 TEST_F(MessageTest, BodyFilesReadAnyLineEndAndWriteCrLfWithNothingAfter)
 {
-    struct Case {
+    const struct Case {
         const char* Name;
         std::string File;
         std::string Saved;
@@ -46,19 +43,35 @@ TEST_F(MessageTest, BodyFilesReadAnyLineEndAndWriteCrLfWithNothingAfter)
     }
     EXPECT_EQ(f.Edit1->text(), "subject") << "opening a body leaves the subject alone";
     const TFileDialog& open = Dialogs.Shown[0].File;
-    EXPECT_EQ(open.FilterIndex, 1);
-    EXPECT_EQ(open.InitialDir, Tmainform::ProgramDir() + "/message");
     const TFileDialog& save = Dialogs.Shown[1].File;
-    EXPECT_EQ(save.FileName, "");
-    EXPECT_EQ(save.InitialDir, Tmainform::ProgramDir() + "/message");
+    EXPECT_EQ(std::tie(open.FilterIndex, open.InitialDir), std::make_tuple(1, Tmainform::ProgramDir() + "/message"));
+    EXPECT_EQ(std::tie(save.FileName, save.InitialDir), std::make_tuple(std::string(), open.InitialDir));
 }
 
-TEST_F(MessageTest, ClearAsksAndKeepsSubjectAndAttachments)
+TEST_F(MessageTest, ClearAndAttachments)
 {
     Tmainform& f = Create();
+    const std::string file = WriteFile("report.pdf", "%PDF");
+    for (const auto& answer : {std::optional(file), std::optional(file), std::optional<std::string>()}) {
+        Dialogs.ExpectFile(answer);
+        f.Button4->click();
+    }
+    EXPECT_EQ(Attachments(), (V{file, file}));
+    EXPECT_EQ(Dialogs.Shown[0].File.FilterIndex, 2);
+    EXPECT_EQ(Dialogs.Shown[0].File.InitialDir, "") << "adding does not choose a folder";
+    EXPECT_EQ(f.OpenDialog1.FilterIndex, 2);
+    // Opening a message or a list sets the index back to 1 and gives the folder Add starts in.
+    for (const auto& [button, folder] : {std::pair{f.Openbtn, "/message"}, std::pair{f.Adrbtn, "/lists"}}) {
+        Dialogs.ExpectFile(std::nullopt);
+        button->click();
+        EXPECT_EQ(f.OpenDialog1.FilterIndex, 1) << folder;
+        Dialogs.ExpectFile(std::nullopt);
+        f.Button4->click();
+        EXPECT_EQ(Dialogs.Shown.back().File.InitialDir, Tmainform::ProgramDir() + folder);
+    }
+
     f.Edit1->setText("subject");
     f.Memo1->setPlainText("body");
-    f.ListBox1->addItem("/tmp/a");
     Dialogs.ExpectConfirm(false);
     f.BitBtn8->click();
     EXPECT_EQ(f.Memo1->toPlainText(), "body");
@@ -66,46 +79,22 @@ TEST_F(MessageTest, ClearAsksAndKeepsSubjectAndAttachments)
     f.BitBtn8->click();
     EXPECT_EQ(f.Memo1->toPlainText(), "");
     EXPECT_EQ(f.Edit1->text(), "subject");
-    EXPECT_EQ(f.ListBox1->count(), 1);
-}
-
-TEST_F(MessageTest, AttachmentsAddTwiceRemoveSelectedAndFilterIndexStays)
-{
-    Tmainform& f = Create();
-    const std::string file = WriteFile("report.pdf", "%PDF");
-    Dialogs.ExpectFile(file);
-    f.Button4->click();
-    Dialogs.ExpectFile(file);
-    f.Button4->click();
-    Dialogs.ExpectFile(std::nullopt);
-    f.Button4->click();
-    EXPECT_EQ(Attachments(f), (std::vector<std::string>{file, file}));
-    EXPECT_EQ(Dialogs.Shown[0].File.FilterIndex, 2);
-    EXPECT_EQ(Dialogs.Shown[0].File.InitialDir, "") << "adding does not choose a folder";
-    EXPECT_EQ(f.OpenDialog1.FilterIndex, 2);
-
-    // Opening a list sets the index back to 1 and gives the folder that Add then starts in.
-    Dialogs.ExpectFile(std::nullopt);
-    f.Adrbtn->click();
-    EXPECT_EQ(f.OpenDialog1.FilterIndex, 1);
-    Dialogs.ExpectFile(std::nullopt);
-    f.Button4->click();
-    EXPECT_EQ(Dialogs.Shown.back().File.InitialDir, Tmainform::ProgramDir() + "/lists");
+    EXPECT_EQ(Attachments().size(), 2u) << "clearing the body keeps the attachments";
 
     f.Button5->click();  // nothing selected
-    EXPECT_EQ(f.ListBox1->count(), 2);
+    EXPECT_EQ(Attachments().size(), 2u);
     f.ListBox1->setCurrentRow(1);
     f.Button5->click();
-    EXPECT_EQ(f.ListBox1->count(), 1);
+    EXPECT_EQ(Attachments().size(), 1u);
     EXPECT_TRUE(f.ListBox1->selectedItems().isEmpty());
 }
 
 TEST_F(MessageTest, PopupEntriesRunWhatTheirCaptionsSay)
 {
     Tmainform& f = Create();
-    Dialogs.ExpectFile(WriteFile("list.txt", "b@x\na@x\n"));
+    Dialogs.ExpectFile(WriteFile("list.txt", "b@x\n\nA@x"));
     f.Openaddresses1->trigger();
-    EXPECT_EQ(f.Addresses->Count(), 2);
+    EXPECT_EQ(f.Addresses->Count(), 3);
     Dialogs.ExpectFile(WriteFile("msg.txt", "hello"));
     f.OpenMessage1->trigger();
     EXPECT_EQ(f.Memo1->toPlainText(), "hello");
@@ -113,7 +102,12 @@ TEST_F(MessageTest, PopupEntriesRunWhatTheirCaptionsSay)
     EXPECT_EQ(f.Saveaddresse1->text(), "Save addresses");
     Dialogs.ExpectFile(Path("saved-addresses.txt"));
     f.Saveaddresse1->trigger();
-    EXPECT_EQ(ReadFile("saved-addresses.txt"), "a@x\r\nb@x\r\n");
+    // In list order, every entry (the empty one and the last included) followed by CR LF.
+    EXPECT_EQ(ReadFile("saved-addresses.txt"), "\r\nA@x\r\nb@x\r\n");
+    const TFileDialog& used = Dialogs.Shown.back().File;
+    EXPECT_EQ(std::tie(used.FileName, used.InitialDir, used.DefaultExt),
+              std::make_tuple(std::string(), Tmainform::ProgramDir() + "/lists", std::string("txt")));
+
     EXPECT_EQ(f.Savemessage1->text(), "Save message");
     Dialogs.ExpectFile(Path("saved-message.txt"));
     f.Savemessage1->trigger();

@@ -1,0 +1,65 @@
+// The error report's wording, and the Qt dialogs themselves.
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "app/ErrorReport.h"
+#include "app/QtUserDialogs.h"
+
+TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"Incomplete Header", "Incomplete Header."},
+        {"Connection closed.", "Connection closed."},
+        {"Message delivery failure!", "Message delivery failure!"},
+        {"Ends in a blank ", "Ends in a blank "},
+        {"Invalid data type for 'Host'", "Invalid data type for 'Host'"},
+        {"550 No such user here", "550 No such user here."},
+        {"Ошибка", "Ошибка."},
+        {"", ""},
+    };
+    for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorReportText(message), shown) << message;
+}
+
+// A send waits for its boxes and prompts to be answered, so none may open underneath the
+// progress window, which stays on top.
+TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
+{
+    TQtUserDialogs dialogs;
+    std::vector<std::string> shown;
+    const auto answerNext = [&] {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!box) {  // never leave a box waiting for an answer nobody gives
+                ADD_FAILURE() << "no modal box is up";
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
+                return;
+            }
+            shown.push_back(box->windowTitle().toStdString());
+            EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint) << shown.back();
+            if (auto* input = qobject_cast<QInputDialog*>(box)) {
+                EXPECT_EQ(input->labelText(), "Specify a new host:");
+                input->setTextValue("typed");
+                input->accept();
+            } else {
+                box->done(QMessageBox::Yes);  // what a click on Yes (or OK) ends the box with
+            }
+        });
+    };
+    answerNext();
+    dialogs.ShowMessage("Sent successfully");
+    answerNext();
+    dialogs.Information("Please, provide port number");
+    answerNext();
+    EXPECT_TRUE(dialogs.Confirm("End the program?"));
+    answerNext();
+    dialogs.ShowError("Incomplete Header.");
+    answerNext();
+    std::string host;
+    EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host));
+    EXPECT_EQ(host, "typed");
+    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!"}));
+}

@@ -226,7 +226,9 @@ void TSockTransport::Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam)
         // Notifications of a socket or lookup that is no longer ours are left alone.
         if (Msg == SocketEventMessage && WParam != FSocketTag) return;
         if (Msg == LookupDoneMessage && WParam != FLookupTag) return;
-        FLastEventOk = SelectError(LParam) == 0;
+        // Only the socket library's and the lookup's notices carry an outcome; a stale
+        // "read/write more" message must not undo a failed connect's verdict.
+        if (Msg == SocketEventMessage || Msg == LookupDoneMessage) FLastEventOk = SelectError(LParam) == 0;
         switch (Msg) {
         case SocketEventMessage: HandleSocketEvent(SelectEvent(LParam)); break;
         case LookupDoneMessage: FLookupDone = true; break;

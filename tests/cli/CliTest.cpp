@@ -73,6 +73,10 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
     TTempDir Dir;
     const QStringList Live{"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test",
                            "--body", "Hi", "--quiet"};
+    TScriptedServer Quit;  // takes the message, then refuses QUIT
+    Quit.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
+                "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
+    Quit.ExpectUntil("\r\n.\r\n").Script("S: 250 queued\nC: QUIT\nS: 500 no\n").Start();
     const QStringList Dead{"--host", "127.0.0.1", "--port", QString::number(UnusedLoopbackPort()), "--from",
                            "me@x.test"};
     const struct {
@@ -87,6 +91,10 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
         {Live + QStringList{"--to", "nobody@x.test"}, 1,
          "Recipient \"nobody@x.test\" not found\n503 Error: need RCPT command\n"},
         {Dead + QStringList{"--to", "a@x.test"}, 1, "Connection Failed.\n"},
+        // Once the message is taken, a failed QUIT is reported but must not ask for a resend.
+        {QStringList{"--host", "127.0.0.1", "--port", QString::number(Quit.Port()), "--from", "me@x.test", "--to",
+                     "a@x.test", "--body", "Hi", "--quiet"},
+         0, "500 no\n"},
         {Dead + QStringList{"--to-file", Q(Dir.File("missing.txt"))}, 1,
          "Cannot open file " + Dir.File("missing.txt") + ".\n"},
     };
@@ -95,6 +103,7 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
         EXPECT_EQ(R.Exit, C.Exit) << C.Args.join(' ').toStdString();
         EXPECT_EQ(R.Err, C.Err);
     }
+    EXPECT_TRUE(Quit.Finished());
     ASSERT_EQ(Peer.Delivered(), 1);
     EXPECT_EQ(Strings(Peer.Message(1)["rcpt_tos"]), (std::vector<std::string>{"a@x.test", "c@x.test"}));
 }

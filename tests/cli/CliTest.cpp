@@ -77,6 +77,12 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
     Quit.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
                 "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
     Quit.ExpectUntil("\r\n.\r\n").Script("S: 250 queued\nC: QUIT\nS: 500 no\n").Start();
+    TScriptedServer Stall;  // stops reading in the middle of the message
+    Stall.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
+                 "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
+    Stall.Stall().Start();
+    // More than the socket buffers of both ends hold.
+    const std::string Big = Dir.Write("big.bin", std::string(32 << 20, 'b'));
     const QStringList Dead{"--host", "127.0.0.1", "--port", QString::number(UnusedLoopbackPort()), "--from",
                            "me@x.test"};
     const struct {
@@ -91,6 +97,9 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
         {Live + QStringList{"--to", "nobody@x.test"}, 1,
          "Recipient \"nobody@x.test\" not found\n503 Error: need RCPT command\n"},
         {Dead + QStringList{"--to", "a@x.test"}, 1, "Connection Failed.\n"},
+        {QStringList{"--host", "127.0.0.1", "--port", QString::number(Stall.Port()), "--from", "me@x.test", "--to",
+                     "a@x.test", "--attach", Q(Big), "--reply-timeout", "300", "--quiet"},
+         1, "Send Timed out.\n"},
         // Once the message is taken, a failed QUIT is reported but must not ask for a resend.
         {QStringList{"--host", "127.0.0.1", "--port", QString::number(Quit.Port()), "--from", "me@x.test", "--to",
                      "a@x.test", "--body", "Hi", "--quiet"},

@@ -244,7 +244,7 @@ void TSmtpClient::Transact()
         }
     }
 
-    Expect("DATA", CommandLimit);
+    Command("DATA");
     Write(FFinalHeader->Text() + "\r\n\r\n");
     SendStream(*FBodyStream);
 

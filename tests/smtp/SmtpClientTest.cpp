@@ -64,32 +64,24 @@ struct TSession {
                 Got.push_back("Packet");
         };
     }
-    // From me@x.test to Recipients, body "Hello".
-    void Message(const Events& Recipients = {"a@x.test"})
+    void Message()  // from me@x.test to a@x.test, body "Hello"
     {
         Client.PostMessage().SetFromAddress("me@x.test");
-        for (const std::string& R : Recipients)
-            Client.PostMessage().ToAddress().Add(R);
+        Client.PostMessage().ToAddress().Add("a@x.test");
         Client.PostMessage().Body().Add("Hello");
     }
     // Starts the server on Script, then runs Fn; its error text, "" for none.
     std::string Run(const std::string& Script, const std::function<void(TSmtpClient&)>& Fn = Connect)
     {
         std::istringstream In(Script);
-        std::string Pending, Line;
-        while (std::getline(In, Line)) {
-            if (Line != "D:" && Line != "X:") {
-                Pending += Line + "\n";
-                continue;
-            }
-            Server.Script(Pending);
-            Pending.clear();
+        for (std::string Line; std::getline(In, Line);)
             if (Line == "D:")
                 Server.ExpectUntil("\r\n.\r\n");
-            else
+            else if (Line == "X:")
                 Server.Close();
-        }
-        Server.Script(Pending).Start();
+            else
+                Server.Script(Line);
+        Server.Start();
         return ErrorOf([&] { Fn(Client); });
     }
 };

@@ -244,7 +244,7 @@ void TSmtpClient::Transact()
         }
     }
 
-    Command("DATA");
+    Expect("DATA", CommandLimit);
     Write(FFinalHeader->Text() + "\r\n\r\n");
     SendStream(*FBodyStream);
 

@@ -1,0 +1,72 @@
+#include "Language.h"
+
+#include <cstring>
+
+const TCaptionEntry CaptionTable[] = {
+    {"ComboBox1.0", {"English", "Английский"}},
+    {"ComboBox1.1", {"Russian", "Русский"}},
+    {"GroupBox1", {"Host information", "Настройки сервера"}},
+    {"GroupBox2", {"Personal information", "Личные настройки"}},
+    {"Label1", {"Host", "Сервер"}},
+    {"Label2", {"Port", "Порт"}},
+    {"Label3", {"Name", "Имя"}},
+    {"Label4", {"UserId", "Логин"}},
+    {"Label5", {"Subject", "Тема"}},
+    {"Label6", {"E-mail address", "E-mail адрес"}},
+    {"Label7", {"Input address", "Ввод адреса"}},
+    {"Label9", {"Language", "Язык"}},
+    {"Label10", {"Attachments", "Вложения"}},
+    {"TabSheet1", {"Message", "Сообщение"}},
+    {"TabSheet2", {"Addresses", "Адреса"}},
+    {"TabSheet3", {"Options", "Настройки"}},
+    {"Sendbtn", {"Send!", "Отправить!"}},
+    {"BitBtn1", {"About", "О программе"}},
+    {"BitBtn4", {"Close", "Закрыть"}},
+    {"BitBtn10", {"Help", "Помощь"}},
+    {"Openbtn", {"Open", "Открыть"}},
+    {"BitBtn3", {"Save", "Сохранить"}},
+    {"BitBtn8", {"Clear", "Очистить"}},
+    {"Button4", {"Add", "Добавить"}},
+    {"Button5", {"Remove", "Удалить"}},
+    {"Adrbtn", {"Open", "Открыть"}},
+    {"BitBtn2", {"Save", "Сохранить"}},
+    {"BitBtn7", {"Clear", "Очистить"}},
+    {"BitBtn5", {"Insert address", "Вставить адрес"}},
+    {"BitBtn6", {"Remove address", "Удалить адрес"}},
+    {"RadioGroup1", {"How send", "Как посылать"}},
+    {"RadioButton1", {"To Address", "Адрес"}},
+    {"RadioButton2", {"To CarbonCopy", "Копия"}},
+    {"RadioButton3", {"To BlindCarbonCopy", "Скрытая копия"}},
+    {"BitBtn9", {"Reset", "Сброс"}},
+    {"Openaddresses1", {"Open addresses", "Открыть адреса"}},
+    {"OpenMessage1", {"Open message", "Открыть сообщение"}},
+    {"Send1", {"Send!", "Отправить!"}},
+    {"Saveaddresse1", {"Save addresses", "Сохранить адреса"}},
+    {"Savemessage1", {"Save message", "Сохранить сообщение"}},
+    {"Terminate1", {"Terminate", "Прервать"}},
+};
+const std::size_t CaptionTableSize = sizeof CaptionTable / sizeof CaptionTable[0];
+
+namespace {
+
+const char* const LangTexts[ltCount_][2] = {
+    /* ltTotal            */ {"Total ", "Всего "},
+    /* ltAddresses        */ {" addresses", " адресов"},
+    /* ltConnecting       */ {"Connecting", "Соединяемся"},
+    /* ltConnected        */ {"Connected", "Соединились"},
+    /* ltStarting         */ {"Starting", "Стартуем"},
+    /* ltSentSuccessfully */ {"Sent successfully", "Отправлено успешно"},
+    /* ltAreYouSure       */ {"Are you sure?", "Вы уверены?"},
+    /* ltEndProgram       */ {"End the program?", "Завершить работу?"},
+};
+
+}  // namespace
+
+const char* LangText(TLangText Text, TLanguage Language) { return LangTexts[Text][Language]; }
+
+const char* Caption(const char* Control, TLanguage Language)
+{
+    for (const auto& entry : CaptionTable)
+        if (std::strcmp(entry.Control, Control) == 0) return entry.Text[Language];
+    return nullptr;
+}

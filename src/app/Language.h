@@ -1,0 +1,31 @@
+#pragma once
+// The two interface languages and every text that depends on them, as data: the caption
+// table of the main window (control name → English, Russian) and the few other texts.
+#include <cstddef>
+
+enum TLanguage { lgEnglish = 0, lgRussian = 1 };
+
+struct TCaptionEntry {
+    const char* Control;  // object name of the control, menu entry or selector item
+    const char* Text[2];  // indexed by TLanguage
+};
+
+// Selector items are named "ComboBox1.0" and "ComboBox1.1".
+extern const TCaptionEntry CaptionTable[];
+extern const std::size_t CaptionTableSize;
+
+enum TLangText {
+    ltTotal,            // count label, before the number
+    ltAddresses,        // count label, after the number
+    ltConnecting,
+    ltConnected,
+    ltStarting,
+    ltSentSuccessfully,
+    ltAreYouSure,
+    ltEndProgram,
+    ltCount_
+};
+
+const char* LangText(TLangText Text, TLanguage Language);
+// The caption table's text for Control; nullptr when the control is not in the table.
+const char* Caption(const char* Control, TLanguage Language);

@@ -1,0 +1,117 @@
+#include "QtUserDialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTextBrowser>
+#include <QUrl>
+
+#include "Main.h"
+#include "base/Exception.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QWidget* DialogParent() { return QApplication::activeWindow(); }
+
+// "Text file|*.txt|All files|*.*" as Qt's name filters.
+QStringList NameFilters(const std::string& Filter)
+{
+    const QStringList parts = Q(Filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        pattern.replace(QLatin1String("*.*"), QLatin1String("*"));
+        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    return filters;
+}
+
+int Ask(QMessageBox::Icon Icon, const QString& Title, const std::string& Text, QMessageBox::StandardButtons Buttons)
+{
+    QMessageBox box(Icon, Title, Q(Text), Buttons, DialogParent());
+    return box.exec();
+}
+
+}  // namespace
+
+TQtUserDialogs::~TQtUserDialogs() { delete FHelp; }
+
+void TQtUserDialogs::ShowMessage(const std::string& Text)
+{
+    Ask(QMessageBox::NoIcon, QString::fromUtf8(ApplicationTitle), Text, QMessageBox::Ok);
+}
+
+void TQtUserDialogs::Information(const std::string& Text)
+{
+    Ask(QMessageBox::Information, QStringLiteral("Information"), Text, QMessageBox::Ok);
+}
+
+bool TQtUserDialogs::Confirm(const std::string& Text)
+{
+    return Ask(QMessageBox::Question, QStringLiteral("Confirm"), Text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+bool TQtUserDialogs::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value)
+{
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(DialogParent(), Q(Caption), Q(Prompt), QLineEdit::Normal, Q(Value), &ok);
+    if (ok) Value = text.toStdString();
+    return ok;
+}
+
+bool TQtUserDialogs::RunFileDialog(TFileDialog& Dialog, bool Save)
+{
+    QFileDialog dialog(DialogParent(), Q(Dialog.Title));
+    dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    const QStringList filters = NameFilters(Dialog.Filter);
+    dialog.setNameFilters(filters);
+    if (Dialog.FilterIndex >= 1 && Dialog.FilterIndex <= filters.size())
+        dialog.selectNameFilter(filters[Dialog.FilterIndex - 1]);
+    if (!Dialog.InitialDir.empty() && QFileInfo(Q(Dialog.InitialDir)).isDir()) dialog.setDirectory(Q(Dialog.InitialDir));
+    if (!Dialog.DefaultExt.empty()) dialog.setDefaultSuffix(Q(Dialog.DefaultExt));
+    if (!Dialog.FileName.empty()) dialog.selectFile(Q(Dialog.FileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    Dialog.FileName = QDir::toNativeSeparators(dialog.selectedFiles().first()).toStdString();
+    Dialog.FilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    if (Dialog.FilterIndex < 1) Dialog.FilterIndex = 1;
+    return true;
+}
+
+bool TQtUserDialogs::OpenFile(TFileDialog& Dialog) { return RunFileDialog(Dialog, false); }
+bool TQtUserDialogs::SaveFile(TFileDialog& Dialog) { return RunFileDialog(Dialog, true); }
+
+void TQtUserDialogs::ShowError(const std::string& Text)
+{
+    Ask(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle), Text, QMessageBox::Ok);
+}
+
+void TQtUserDialogs::ShowHelp(const std::string& HelpFile)
+{
+    const QString path = Q(HelpFile);
+    if (!QFileInfo(path).isFile()) throw EFOpenError(Format("Cannot open file %s", HelpFile.c_str()));
+    if (!FHelp) {
+        FHelp = new QTextBrowser;
+        FHelp->setAttribute(Qt::WA_DeleteOnClose);
+        FHelp->setWindowTitle(QStringLiteral("Quillcast Help"));
+        FHelp->setOpenExternalLinks(true);
+        FHelp->resize(640, 520);
+    }
+    QUrl url = QUrl::fromLocalFile(path);
+    url.setFragment(QStringLiteral("contents"));
+    FHelp->setSource(url);
+    FHelp->show();
+    FHelp->raise();
+    FHelp->activateWindow();
+}
+
+void TQtUserDialogs::OpenUrl(const std::string& Url) { QDesktopServices::openUrl(QUrl::fromUserInput(Q(Url))); }

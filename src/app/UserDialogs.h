@@ -1,0 +1,41 @@
+#pragma once
+// Every dialog the application shows goes through this interface: the message boxes,
+// confirmations, input prompts, file dialogs, the error report, the help viewer and the
+// browser. The window program uses the Qt implementation; tests answer from a script.
+#include <string>
+
+// The state of one file dialog, kept by the window between runs the way a dialog
+// component keeps its properties. Filter: "Name|pattern|Name|pattern"; FilterIndex
+// counts from 1 and is updated to the filter the user chose.
+struct TFileDialog {
+    std::string Title;
+    std::string Filter;
+    int FilterIndex = 1;
+    std::string FileName;
+    std::string InitialDir;
+    std::string DefaultExt;  // added to a name typed without an extension (save dialogs)
+};
+
+class TUserDialogs {
+public:
+    virtual ~TUserDialogs() = default;
+
+    // Plain message box: the application title, the text, an OK button.
+    virtual void ShowMessage(const std::string& Text) = 0;
+    // Information dialog: information icon, OK button.
+    virtual void Information(const std::string& Text) = 0;
+    // Confirmation dialog: question icon, Yes and No; true for Yes.
+    virtual bool Confirm(const std::string& Text) = 0;
+    // Input prompt: caption, prompt text, one edit field starting with Value; OK and
+    // Cancel. On OK Value holds the text typed and the result is true.
+    virtual bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) = 0;
+    // File dialogs: true and Dialog.FileName set to the chosen file's full path on OK.
+    virtual bool OpenFile(TFileDialog& Dialog) = 0;
+    virtual bool SaveFile(TFileDialog& Dialog) = 0;
+    // The error report: application title, stop icon, OK; Text is already worded.
+    virtual void ShowError(const std::string& Text) = 0;
+    // The help viewer at the contents of an HTML help file.
+    virtual void ShowHelp(const std::string& HelpFile) = 0;
+    // Hands a web address to the user's browser.
+    virtual void OpenUrl(const std::string& Url) = 0;
+};

@@ -1,0 +1,95 @@
+#include "ScriptedDialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* KindName(TDialogKind Kind)
+{
+    switch (Kind) {
+    case TDialogKind::Message: return "message";
+    case TDialogKind::Information: return "information";
+    case TDialogKind::Confirm: return "confirmation";
+    case TDialogKind::Input: return "input prompt";
+    case TDialogKind::Open: return "open dialog";
+    case TDialogKind::Save: return "save dialog";
+    case TDialogKind::Error: return "error report";
+    case TDialogKind::Help: return "help";
+    case TDialogKind::Url: return "browser";
+    }
+    return "?";
+}
+
+}  // namespace
+
+void TScriptedDialogs::ExpectConfirm(bool Yes) { FAnswers.push_back({TDialogKind::Confirm, Yes, std::nullopt}); }
+void TScriptedDialogs::ExpectInput(std::optional<std::string> Value)
+{
+    FAnswers.push_back({TDialogKind::Input, false, std::move(Value)});
+}
+void TScriptedDialogs::ExpectFile(std::optional<std::string> FileName)
+{
+    FAnswers.push_back({TDialogKind::Open, false, std::move(FileName)});
+}
+
+std::vector<std::string> TScriptedDialogs::Texts(TDialogKind Kind) const
+{
+    std::vector<std::string> texts;
+    for (const auto& d : Shown)
+        if (d.Kind == Kind) texts.push_back(d.Text);
+    return texts;
+}
+
+void TScriptedDialogs::Record(TShownDialog Dialog)
+{
+    Shown.push_back(Dialog);
+    // The handler gets its own copy: it may show further dialogs, which moves the vector.
+    if (OnShow) OnShow(Dialog);
+}
+
+std::optional<TScriptedDialogs::TAnswer> TScriptedDialogs::Next(TDialogKind Kind, const std::string& What)
+{
+    // Open and save dialogs share one kind of answer: a file name.
+    const TDialogKind want = Kind == TDialogKind::Save ? TDialogKind::Open : Kind;
+    if (FAnswers.empty() || FAnswers.front().Kind != want) {
+        ADD_FAILURE() << "unexpected " << KindName(Kind) << ": " << What;
+        return std::nullopt;
+    }
+    TAnswer a = FAnswers.front();
+    FAnswers.pop_front();
+    return a;
+}
+
+void TScriptedDialogs::ShowMessage(const std::string& Text) { Record({TDialogKind::Message, "", Text, {}}); }
+void TScriptedDialogs::Information(const std::string& Text) { Record({TDialogKind::Information, "", Text, {}}); }
+void TScriptedDialogs::ShowError(const std::string& Text) { Record({TDialogKind::Error, "", Text, {}}); }
+void TScriptedDialogs::ShowHelp(const std::string& HelpFile) { Record({TDialogKind::Help, "", HelpFile, {}}); }
+void TScriptedDialogs::OpenUrl(const std::string& Url) { Record({TDialogKind::Url, "", Url, {}}); }
+
+bool TScriptedDialogs::Confirm(const std::string& Text)
+{
+    Record({TDialogKind::Confirm, "", Text, {}});
+    const auto a = Next(TDialogKind::Confirm, Text);
+    return a && a->Yes;
+}
+
+bool TScriptedDialogs::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value)
+{
+    Record({TDialogKind::Input, Caption, Prompt, {}});
+    const auto a = Next(TDialogKind::Input, Caption);
+    if (!a || !a->Value) return false;
+    Value = *a->Value;
+    return true;
+}
+
+bool TScriptedDialogs::RunFile(TDialogKind Kind, TFileDialog& Dialog)
+{
+    Record({Kind, "", "", Dialog});
+    const auto a = Next(Kind, Dialog.Filter);
+    if (!a || !a->Value) return false;
+    Dialog.FileName = *a->Value;
+    return true;
+}
+
+bool TScriptedDialogs::OpenFile(TFileDialog& Dialog) { return RunFile(TDialogKind::Open, Dialog); }
+bool TScriptedDialogs::SaveFile(TFileDialog& Dialog) { return RunFile(TDialogKind::Save, Dialog); }

@@ -50,13 +50,13 @@ TEST(QuillcastSend, DeliversWithDateMailerAndProgress)
                             Q(Dir.Write("body.txt", "Hello\r\n.\nbye")), "--attach",
                             Q(Dir.Write("data.bin", std::string(100000, 'z')))});
     EXPECT_EQ(R.Exit, 0) << R.Err;
-    ASSERT_EQ(Peer.Delivered(), 1);
-    const QJsonObject Got = Peer.Message(1);
+    ASSERT_EQ(Peer.Messages().size(), 1u);
+    const QJsonObject Got = ParseDelivered(Peer.Messages()[0]);
     EXPECT_EQ(Strings(Got["rcpt_tos"]), (std::vector<std::string>{"ann@x.test", "bob@x.test", "carl@x.test"}));
     EXPECT_EQ(HeaderValue(Got, "X-Mailer"), "Created by Veskor");
     EXPECT_EQ(HeaderValue(Got, "To"), "ann@x.test,Bob <bob@x.test>,,carl@x.test");
     EXPECT_TRUE(Got["date_valid"].toBool()) << HeaderValue(Got, "Date");
-    EXPECT_EQ(Str(Got["body"]), "Hello\r\n.\r\nbye");
+    EXPECT_EQ(JsonText(Got["body"]), "Hello\r\n.\r\nbye");
     ASSERT_EQ(Got["attachments"].toArray().size(), 1);
     EXPECT_EQ(Got["attachments"][0]["size"].toInteger(), 100000);
     // Progress lines, the last one at the whole body.
@@ -113,8 +113,8 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
         EXPECT_EQ(R.Err, C.Err);
     }
     EXPECT_TRUE(Quit.Finished());
-    ASSERT_EQ(Peer.Delivered(), 1);
-    EXPECT_EQ(Strings(Peer.Message(1)["rcpt_tos"]), (std::vector<std::string>{"a@x.test", "c@x.test"}));
+    ASSERT_EQ(Peer.Messages().size(), 1u);
+    EXPECT_EQ(Strings(ParseDelivered(Peer.Messages()[0])["rcpt_tos"]), (std::vector<std::string>{"a@x.test", "c@x.test"}));
 }
 
 TEST(QuillcastSend, BadArgumentsGiveExitTwoAndSendNothing)

@@ -64,18 +64,18 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
     Client.Connect();
     Client.SendMail();
     Client.Disconnect();
-    ASSERT_EQ(Peer.Delivered(), 1);
-    const QJsonObject Got = Peer.Message(1);
+    ASSERT_EQ(Peer.Messages().size(), 1u);
+    const QJsonObject Got = ParseDelivered(Peer.Messages()[0]);
 
-    EXPECT_EQ(Str(Got["mail_from"]), "me@x.test");
+    EXPECT_EQ(JsonText(Got["mail_from"]), "me@x.test");
     EXPECT_EQ(Strings(Got["rcpt_tos"]), Envelope);
     EXPECT_EQ(Unfolded(HeaderValue(Got, "To")), To);
     EXPECT_EQ(HeaderValue(Got, "CC"), "Carl <carl@x.test>");
-    const std::string Block = Str(Got["header_block"]);
+    const std::string Block = JsonText(Got["header_block"]);
     EXPECT_EQ(Block.find("hidden"), std::string::npos) << Block;
     EXPECT_EQ(Block.find("Bcc"), std::string::npos) << Block;
-    EXPECT_EQ(Str(Got["from"]), "Me Myself <me@x.test>");
-    EXPECT_EQ(Str(Got["subject"]), Subject);
+    EXPECT_EQ(JsonText(Got["from"]), "Me Myself <me@x.test>");
+    EXPECT_EQ(JsonText(Got["subject"]), Subject);
 
     ASSERT_TRUE(Got["multipart"].toBool());
     EXPECT_TRUE(Got["defects"].toArray().isEmpty());
@@ -83,15 +83,15 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
     for (const std::string& L : Lines)
         Body += (Body.empty() ? "" : "\r\n") + L;
     // The line break before a delimiter belongs to the delimiter.
-    EXPECT_EQ(Str(Got["body"]), Body);
+    EXPECT_EQ(JsonText(Got["body"]), Body);
     const QJsonArray Parts = Got["attachments"].toArray();
     ASSERT_EQ(Parts.size(), static_cast<qsizetype>(Files.size()));
     for (size_t i = 0; i < Files.size(); ++i) {
         const QJsonObject P = Parts[static_cast<qsizetype>(i)].toObject();
         SCOPED_TRACE(Files[i].first);
-        EXPECT_EQ(Str(P["filename"]), Files[i].first);
+        EXPECT_EQ(JsonText(P["filename"]), Files[i].first);
         EXPECT_EQ(P["size"].toInteger(), static_cast<qint64>(Files[i].second.size()));
-        EXPECT_EQ(Str(P["sha256"]), Sha256Hex(Files[i].second));
+        EXPECT_EQ(JsonText(P["sha256"]), Sha256Hex(Files[i].second));
         EXPECT_TRUE(P["defects"].toArray().isEmpty());
     }
 }

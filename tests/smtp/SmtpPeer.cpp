@@ -30,18 +30,27 @@ TSmtpPeer::~TSmtpPeer()
     FProcess.waitForFinished(5000);
 }
 
-int TSmtpPeer::Delivered() const
+std::vector<std::string> TSmtpPeer::Messages() const
 {
-    return static_cast<int>(QDir(QString::fromStdString(FDir.Path())).entryList({"msg-*.json"}, QDir::Files).size());
+    std::vector<std::string> Out;
+    const QDir Dir(QString::fromStdString(FDir.Path()));
+    for (const QString& Name : Dir.entryList({"msg-*.json"}, QDir::Files, QDir::Name))
+        Out.push_back(Dir.filePath(Name).toStdString());
+    return Out;
 }
 
-QJsonObject TSmtpPeer::Message(int Index) const
+QJsonObject TSmtpPeer::Envelope(int Index) const
 {
-    QFile F(QString::fromStdString(FDir.File(QString::asprintf("msg-%03d.json", Index).toStdString())));
+    return ParseDelivered(FDir.File(QString::asprintf("msg-%03d.json", Index).toStdString()));
+}
+
+QJsonObject ParseDelivered(const std::string& Message)
+{
+    QFile F(QString::fromStdString(Message));
     return F.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(F.readAll()).object() : QJsonObject();
 }
 
-std::string Str(const QJsonValue& V)
+std::string JsonText(const QJsonValue& V)
 {
     return V.toString().toStdString();
 }
@@ -49,8 +58,8 @@ std::string Str(const QJsonValue& V)
 std::string HeaderValue(const QJsonObject& Message, const std::string& Name)
 {
     for (const QJsonValue& H : Message["headers"].toArray())
-        if (Str(H.toArray()[0]) == Name)
-            return Str(H.toArray()[1]);
+        if (JsonText(H.toArray()[0]) == Name)
+            return JsonText(H.toArray()[1]);
     return "";
 }
 
@@ -58,7 +67,7 @@ std::vector<std::string> Strings(const QJsonValue& Array)
 {
     std::vector<std::string> Out;
     for (const QJsonValue& V : Array.toArray())
-        Out.push_back(Str(V));
+        Out.push_back(JsonText(V));
     return Out;
 }
 

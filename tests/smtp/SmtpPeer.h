@@ -19,11 +19,10 @@ public:
     // 0 when the server could not be started (the test then fails on it).
     uint16_t Port() const { return FPort; }
     const std::string& StartError() const { return FError; }
-    int Delivered() const;
-    // Message Index (from 1) as smtp_peer.py took it apart: "mail_from", "rcpt_tos",
-    // "header_block", "headers" [[name, value]], "subject", "from", "multipart", "defects",
-    // "date_valid", "body", "attachments" [{"filename", "size", "sha256", "defects"}].
-    QJsonObject Message(int Index) const;
+    // The messages delivered so far, in order, as files for ParseDelivered.
+    std::vector<std::string> Messages() const;
+    // The envelope of message Index (from 1): {"mail_from", "rcpt_tos"}.
+    QJsonObject Envelope(int Index) const;
 
 private:
     TTempDir FDir;
@@ -32,7 +31,11 @@ private:
     std::string FError;
 };
 
-std::string Str(const QJsonValue& V);
+// A delivered message as smtp_peer.py took it apart: "mail_from", "rcpt_tos",
+// "header_block", "headers" [[name, value]], "subject", "from", "multipart", "defects",
+// "date_valid", "body", "attachments" [{"filename", "size", "sha256", "defects"}].
+QJsonObject ParseDelivered(const std::string& Message);
+std::string JsonText(const QJsonValue& V);
 // The value of the first header Name of a taken-apart message; "" without one.
 std::string HeaderValue(const QJsonObject& Message, const std::string& Name);
 std::vector<std::string> Strings(const QJsonValue& Array);

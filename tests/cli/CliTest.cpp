@@ -13,24 +13,16 @@
 namespace {
 
 struct TRun {
-    int Exit = -1;
+    int Exit;  // -1 when it crashed or did not end within a minute
     std::string Out, Err;
 };
 
 TRun RunSend(const QStringList& Args)
 {
-    QProcess P;
+    QProcess P;  // killed by its destructor if it hangs
     P.start(QUILLCAST_SEND, Args);
-    TRun R;
-    if (!P.waitForFinished(60000)) {
-        P.kill();
-        P.waitForFinished();
-        return R;
-    }
-    R.Exit = P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
-    R.Out = P.readAllStandardOutput().toStdString();
-    R.Err = P.readAllStandardError().toStdString();
-    return R;
+    const bool Ended = P.waitForFinished(60000) && P.exitStatus() == QProcess::NormalExit;
+    return {Ended ? P.exitCode() : -1, P.readAllStandardOutput().toStdString(), P.readAllStandardError().toStdString()};
 }
 
 QString Q(const std::string& S)

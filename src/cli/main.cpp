@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <utility>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "base/Exception.h"
 #include "base/StringList.h"
@@ -111,7 +111,9 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     const QCommandLineOption BodyOpt("body", "The message text.", "TEXT");
     const QCommandLineOption AttachOpt("attach", "A file to attach (repeatable).", "FILE");
     const QCommandLineOption TimeOutOpt("timeout", "Limit of the lookup and of the connect, ms (default 5000).", "MS", "5000");
-    const QCommandLineOption ReplyTimeOutOpt("reply-timeout", "Limit of each wait for a reply, ms; 0 = none (default 60000).", "MS", "60000");
+    const QCommandLineOption ReplyTimeOutOpt(
+        "reply-timeout", "Limit of each wait for a reply and of a send that makes no progress, ms; 0 = none (default 60000).",
+        "MS", "60000");
     const QCommandLineOption QuietOpt("quiet", "No progress lines.");
     P.addOptions({HelpOpt, HostOpt, PortOpt, UserOpt, FromOpt, FromNameOpt, ToFileOpt, ToOpt, ModeOpt, SubjectOpt,
                   BodyFileOpt, BodyOpt, AttachOpt, TimeOutOpt, ReplyTimeOutOpt, QuietOpt});

@@ -11,11 +11,12 @@
 --baseline PATH adds another quillcast-send build to both, for before/after figures taken
 in the same run; --only a|b runs one of the two.
 
-Runs are interleaved (each round runs every tool once) so that the machine's changing
+Runs are interleaved (each round runs every tool once, in a shuffled order) so that the machine's changing
 load hits all tools alike. Wall time is perf_counter around a blocking wait.
 """
 import argparse
 import os
+import random
 import re
 import socket
 import statistics
@@ -73,8 +74,13 @@ def run(argv, stdin_path=None):
 def compare(title, cases, runs):
     results = {name: [] for name, _, _ in cases}
     rss = {name: 0 for name, _, _ in cases}
-    for _ in range(runs):
-        for name, argv, stdin in cases:
+    order = list(cases)
+    for r in range(runs):
+        # Every round in another order, after a pause: a tool started right after msmtp's
+        # long run lost up to 0.1 s, and with a fixed order that was always quillcast-send.
+        random.Random(r).shuffle(order)
+        for name, argv, stdin in order:
+            time.sleep(0.3)
             wall, kb = run(argv, stdin)
             results[name].append(wall)
             rss[name] = max(rss[name], kb)

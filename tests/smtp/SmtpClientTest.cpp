@@ -332,11 +332,19 @@ TEST(SmtpSendMail, IncompleteHeaderAsksOnce)
     EXPECT_EQ(S.Got, Events{"Connect"});
 }
 
-TEST(SmtpSendMail, SenderFromTheHandlerAndASecondSendWithoutClearParams)
+// Handlers that connect and supply the sender from inside SendMail; then a second send
+// to the same recipients without ClearParams.
+TEST(SmtpSendMail, HandlersRepairTheSendAndASecondSendWithoutClearParams)
 {
     TSession S;
     S.Message();
     S.Client.PostMessage().SetFromAddress("");
+    bool BusyAfterConnect = false;
+    S.Client.OnConnectionRequired = [&](bool& Handled) {
+        S.Client.Connect();
+        BusyAfterConnect = S.Client.Busy();  // a Connect inside SendMail leaves it set
+        Handled = true;
+    };
     S.Client.OnHeaderIncomplete = [&](bool& Handled, int) {
         S.Client.PostMessage().SetFromAddress("me@x.test");
         Handled = true;
@@ -344,12 +352,14 @@ TEST(SmtpSendMail, SenderFromTheHandlerAndASecondSendWithoutClearParams)
     S.Client.SetClearParams(false);
     EXPECT_EQ(S.Run(Hello + Envelope + Data + Envelope + Data + Bye,
                     [](TSmtpClient& C) {
-                        ConnectSend(C);
+                        C.SendMail();
                         C.SendMail();
                         C.Disconnect();
                     }),
               "");
     EXPECT_TRUE(S.Server.Finished());
+    EXPECT_TRUE(BusyAfterConnect);
+    EXPECT_EQ(S.Got, (Events{"Connect", "SendStart", "Packet", "Success", "SendStart", "Packet", "Success"}));
     EXPECT_EQ(S.Client.PostMessage().ToAddress().Count(), 1);
 }
 

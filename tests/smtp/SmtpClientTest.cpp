@@ -429,4 +429,25 @@ TEST(SmtpCancel, CancelEndsTheWait)
     }
 }
 
+// Stop while the body is held up by a server that stopped reading: a QUIT would only be
+// more message text (and would wait behind the unsent bytes), so Disconnect just closes.
+TEST(SmtpCancel, StopInsideTheMessageClosesWithoutQuit)
+{
+    TTempDir Dir;
+    TSession S;
+    S.Message();
+    // More than the socket buffers of both ends hold.
+    S.Client.PostMessage().Attachments().Add(Dir.Write("big.bin", std::string(24 << 20, 'b')));
+    S.Server.Script(Hello + Envelope + "C: DATA\nS: 354 go\n").Stall();
+    ASSERT_EQ(S.Run("", Connect), "");
+    QTimer::singleShot(300, [&] { S.Client.Cancel(); });
+    EXPECT_EQ(ErrorOf([&] { S.Client.SendMail(); }), "Socket send aborted");
+    QTimer Guard;  // ends a QUIT stuck behind the body
+    Guard.setSingleShot(true);
+    QObject::connect(&Guard, &QTimer::timeout, [&] { S.Client.Cancel(); });
+    Guard.start(3000);
+    EXPECT_EQ(ErrorOf([&] { S.Client.Disconnect(); }), "");
+    EXPECT_FALSE(S.Client.Connected());
+}
+
 }  // namespace

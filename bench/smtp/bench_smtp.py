@@ -8,11 +8,15 @@
     curl (and msmtp) sending the same content pre-composed by Python's email package;
     plus quillcast-send's peak memory (/usr/bin/time -v), to be at most 4x the file.
 
-Runs are interleaved (each round runs every tool once) so that the machine's changing
+--baseline PATH adds another quillcast-send build to both, for before/after figures taken
+in the same run; --only a|b runs one of the two.
+
+Runs are interleaved (each round runs every tool once, in a shuffled order) so that the machine's changing
 load hits all tools alike. Wall time is perf_counter around a blocking wait.
 """
 import argparse
 import os
+import random
 import re
 import socket
 import statistics
@@ -70,8 +74,13 @@ def run(argv, stdin_path=None):
 def compare(title, cases, runs):
     results = {name: [] for name, _, _ in cases}
     rss = {name: 0 for name, _, _ in cases}
-    for _ in range(runs):
-        for name, argv, stdin in cases:
+    order = list(cases)
+    for r in range(runs):
+        # Every round in another order, after a pause: a tool started right after msmtp's
+        # long run lost up to 0.1 s, and with a fixed order that was always quillcast-send.
+        random.Random(r).shuffle(order)
+        for name, argv, stdin in order:
+            time.sleep(0.3)
             wall, kb = run(argv, stdin)
             results[name].append(wall)
             rss[name] = max(rss[name], kb)
@@ -93,6 +102,8 @@ def main():
     ap.add_argument("--attachment-mib", type=int, default=50)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--runs-big", type=int, default=3)
+    ap.add_argument("--only", choices=["a", "b"], help="run one of the two benchmarks")
+    ap.add_argument("--baseline", help="another quillcast-send build to compare in the same run")
     args = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="qc-bench-smtp-")
@@ -119,15 +130,21 @@ def main():
         with open(small_eml, "wb") as f:
             f.write(small.as_bytes())
 
-        send = [args.send, "--host", "127.0.0.1", "--port", str(port), "--from", FROM, "--quiet"]
+        common = ["--host", "127.0.0.1", "--port", str(port), "--from", FROM, "--quiet"]
+        send = [args.send] + common
+        # (name, argv prefix) of every quillcast-send build measured
+        ours = [("quillcast-send", send)] + ([("baseline", [args.baseline] + common)] if args.baseline else [])
         curl = ["curl", "-sS", "--max-time", "280", "smtp://127.0.0.1:%d" % port, "--mail-from", FROM]
         print("sink: smtp-sink -p on 127.0.0.1:%d (no PIPELINING); work dir %s" % (port, work))
-        compare("(a) one message, %d recipients, one transaction" % args.recipients, [
-            ("quillcast-send", send + ["--to-file", rcpt_file, "--subject", "bench small message",
-                                       "--body", BODY], None),
-            ("msmtp", ["msmtp", "-C", msmtprc, "-a", "sink"] + rcpt, small_eml),
-            ("curl", curl + [a for r in rcpt for a in ("--mail-rcpt", r)] + ["-T", small_eml], None),
-        ], args.runs)
+        if args.only != "b":
+            compare("(a) one message, %d recipients, one transaction" % args.recipients, [
+                (name, argv + ["--to-file", rcpt_file, "--subject", "bench small message", "--body", BODY], None)
+                for name, argv in ours] + [
+                ("msmtp", ["msmtp", "-C", msmtprc, "-a", "sink"] + rcpt, small_eml),
+                ("curl", curl + [a for r in rcpt for a in ("--mail-rcpt", r)] + ["-T", small_eml], None),
+            ], args.runs)
+        if args.only == "a":
+            return
 
         size = args.attachment_mib * 1048576
         att = os.path.join(work, "att-%dM.bin" % args.attachment_mib)
@@ -148,14 +165,15 @@ def main():
         results, rss = compare("(b) one message with a %d MiB attachment (ours composes it; peers send "
                                "it pre-composed, %.1f MiB)" % (args.attachment_mib,
                                                               os.path.getsize(big_eml) / 1048576), [
-            ("quillcast-send", send + ["--to", "user00001@example.test", "--subject", "bench attachment message",
-                                       "--body", "Hello, see the attached file.", "--attach", att], None),
+            (name, argv + ["--to", "user00001@example.test", "--subject", "bench attachment message",
+                           "--body", "Hello, see the attached file.", "--attach", att], None)
+            for name, argv in ours] + [
             ("curl", curl + ["--mail-rcpt", "user00001@example.test", "-T", big_eml], None),
             ("msmtp", ["msmtp", "-C", msmtprc, "-a", "sink", "user00001@example.test"], big_eml),
         ], args.runs_big)
-        peak = rss["quillcast-send"] * 1024
-        print("  quillcast-send peak memory %.1f MiB = %.2f x the attachment (limit 4x)" %
-              (peak / 1048576, peak / size))
+        for name, _ in ours:
+            peak = rss[name] * 1024
+            print("  %s peak memory %.1f MiB = %.2f x the attachment (limit 4x)" % (name, peak / 1048576, peak / size))
     finally:
         sink.terminate()
         sink.wait()

@@ -111,6 +111,7 @@ void TSmtpClient::Connect()
     const bool SetBusy = !FBusy;
     FBusy = true;
     bool Established = false;
+    FInData = false;
     try {
         CheckArgument(FUserID);
         TSockTransport::Connect();
@@ -140,6 +141,13 @@ void TSmtpClient::Connect()
 void TSmtpClient::Disconnect()
 {
     ClearCancel();
+    if (FInData) {
+        // A send stopped inside the message: the server would take QUIT for more of it,
+        // and one that stopped reading would hold the QUIT for ever.
+        FInData = false;
+        TSockTransport::Disconnect();
+        return;
+    }
     std::exception_ptr Failure;
     std::string Reply;
     try {
@@ -245,10 +253,18 @@ void TSmtpClient::Transact()
     }
 
     Expect("DATA", CommandLimit);
+    // Until "." is on its way, anything sent is message text: a QUIT would not be heard.
+    FInData = true;
     Write(FFinalHeader->Text() + "\r\n\r\n");
     SendStream(*FBodyStream);
-
-    const std::string Reply = Command(".");
+    std::string Reply;
+    try {
+        Reply = Command(".");
+    } catch (...) {
+        FInData = OutPending() > 0;
+        throw;
+    }
+    FInData = false;
     if (ReplyRefused(ReplyCode(), CommandLimit)) {
         if (OnFailure)
             OnFailure(this);

@@ -36,7 +36,8 @@ public:
     void Connect() override;
     // QUIT, then close whatever the reply. Raises the transport's error, or the QUIT reply
     // line when its code is not from 200 to 339. Clears a pending cancel first, so QUIT
-    // still goes out after Stop.
+    // still goes out after Stop; only a send stopped inside the message data is closed
+    // without QUIT, as the server would take it for message text.
     void Disconnect() override;
     // The transport's cancel: the waiting operation ends with its abort error.
     void Cancel() override;
@@ -113,4 +114,5 @@ private:
     TSubType FSubType = mtPlain;
     UUMethods FEncodeType = uuMime;
     bool FClearParams = true;
+    bool FInData = false;  // DATA accepted and "." not yet handed to the socket
 };

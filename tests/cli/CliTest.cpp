@@ -1,4 +1,4 @@
-// quillcast-send run as a process, against a real SMTP server on loopback.
+// quillcast-send run as a process against a real SMTP server on loopback.
 #include <QJsonArray>
 #include <QProcess>
 
@@ -13,38 +13,21 @@
 namespace {
 
 struct TRun {
-    int Exit = -1;
+    int Exit;  // -1 when it crashed or did not end within a minute
     std::string Out, Err;
 };
 
 TRun RunSend(const QStringList& Args)
 {
-    QProcess P;
+    QProcess P;  // killed by its destructor if it hangs
     P.start(QUILLCAST_SEND, Args);
-    TRun R;
-    if (!P.waitForFinished(60000)) {
-        P.kill();
-        P.waitForFinished();
-        R.Err = "did not finish";
-        return R;
-    }
-    R.Exit = P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
-    R.Out = P.readAllStandardOutput().toStdString();
-    R.Err = P.readAllStandardError().toStdString();
-    return R;
+    const bool Ended = P.waitForFinished(60000) && P.exitStatus() == QProcess::NormalExit;
+    return {Ended ? P.exitCode() : -1, P.readAllStandardOutput().toStdString(), P.readAllStandardError().toStdString()};
 }
 
-std::string Str(const QJsonValue& V)
+QString Q(const std::string& S)
 {
-    return V.toString().toStdString();
-}
-
-std::string HeaderValue(const QJsonObject& Parsed, const std::string& Name)
-{
-    for (const QJsonValue& H : Parsed["headers"].toArray())
-        if (Str(H.toArray()[0]) == Name)
-            return Str(H.toArray()[1]);
-    return "";
+    return QString::fromStdString(S);
 }
 
 TEST(QuillcastSend, DeliversWithDateMailerAndProgress)
@@ -54,93 +37,104 @@ TEST(QuillcastSend, DeliversWithDateMailerAndProgress)
     TTempDir Dir;
     // Read as the window reads address files: any line end, an empty line is an entry.
     const std::string List = Dir.Write("list.txt", "ann@x.test\r\nBob <bob@x.test>\n\rcarl@x.test");
-    const std::string Body = Dir.Write("body.txt", "Hello\r\n.\nbye");
-    const std::string Attachment = Dir.Write("data.bin", std::string(100000, 'z'));
     const TRun R = RunSend({"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test",
-                        "--from-name", "Me", "--to-file", QString::fromStdString(List), "--mode", "to",
-                        "--subject", "Report", "--body-file", QString::fromStdString(Body), "--attach",
-                        QString::fromStdString(Attachment)});
+                            "--to-file", Q(List), "--mode", "to", "--subject", "Report", "--body-file",
+                            Q(Dir.Write("body.txt", "Hello\r\n.\nbye")), "--attach",
+                            Q(Dir.Write("data.bin", std::string(100000, 'z')))});
     EXPECT_EQ(R.Exit, 0) << R.Err;
     ASSERT_EQ(Peer.Messages().size(), 1u);
-    QStringList Rcpt;
-    for (const QJsonValue& V : Peer.Envelope(1)["rcpt_tos"].toArray())
-        Rcpt << V.toString();
-    EXPECT_EQ(Rcpt, (QStringList{"ann@x.test", "bob@x.test", "carl@x.test"}));
-
-    const QJsonObject Parsed = ParseDelivered(Peer.Messages()[0]);
-    EXPECT_EQ(HeaderValue(Parsed, "X-Mailer"), "Created by Veskor");
-    EXPECT_EQ(HeaderValue(Parsed, "Subject"), "Report");
-    EXPECT_EQ(HeaderValue(Parsed, "To"), "ann@x.test,Bob <bob@x.test>,,carl@x.test");
-    // An RFC 5322 date that Python can read back.
-    EXPECT_TRUE(Parsed["date_valid"].toBool()) << HeaderValue(Parsed, "Date");
-    EXPECT_EQ(Str(Parsed["body"]), "Hello\r\n.\r\nbye");
-    ASSERT_EQ(Parsed["attachments"].toArray().size(), 1);
-    EXPECT_EQ(Parsed["attachments"].toArray()[0].toObject()["size"].toInteger(), 100000);
-    // Progress lines end at the whole body.
-    const size_t Last = R.Err.rfind(" bytes of ");
-    ASSERT_NE(Last, std::string::npos) << R.Err;
-    const size_t LineStart = R.Err.rfind('\n', Last) == std::string::npos ? 0 : R.Err.rfind('\n', Last) + 1;
-    const std::string Sent = R.Err.substr(LineStart, Last - LineStart);
-    EXPECT_EQ(R.Err.substr(Last), " bytes of " + Sent + " sent\n");
+    const QJsonObject Got = ParseDelivered(Peer.Messages()[0]);
+    EXPECT_EQ(Strings(Got["rcpt_tos"]), (std::vector<std::string>{"ann@x.test", "bob@x.test", "carl@x.test"}));
+    EXPECT_EQ(HeaderValue(Got, "X-Mailer"), "Created by Veskor");
+    EXPECT_EQ(HeaderValue(Got, "To"), "ann@x.test,Bob <bob@x.test>,,carl@x.test");
+    EXPECT_TRUE(Got["date_valid"].toBool()) << HeaderValue(Got, "Date");
+    EXPECT_EQ(JsonText(Got["body"]), "Hello\r\n.\r\nbye");
+    ASSERT_EQ(Got["attachments"].toArray().size(), 1);
+    EXPECT_EQ(Got["attachments"][0]["size"].toInteger(), 100000);
+    // Progress lines, the last one at the whole body.
+    const size_t Of = R.Err.rfind(" bytes of ");
+    ASSERT_NE(Of, std::string::npos) << R.Err;
+    const size_t Start = R.Err.rfind('\n', Of) + 1;  // npos + 1 is 0
+    EXPECT_EQ(R.Err.substr(Of), " bytes of " + R.Err.substr(Start, Of - Start) + " sent\n");
 }
 
-TEST(QuillcastSend, RefusedRecipientGivesExitThreeAndTheOthersReceive)
+TEST(QuillcastSend, ExitCodesAndErrorTexts)
 {
     TSmtpPeer Peer({"nobody@x.test"});
     ASSERT_NE(Peer.Port(), 0) << Peer.StartError();
-    const TRun R = RunSend({"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test",
-                        "--to", "a@x.test", "--to", "Nobody <nobody@x.test>", "--to", "c@x.test", "--body", "Hi",
-                        "--quiet"});
-    EXPECT_EQ(R.Exit, 3) << R.Err;
-    EXPECT_EQ(R.Err, "Recipient \"Nobody <nobody@x.test>\" not found\n");
-    ASSERT_EQ(Peer.Messages().size(), 1u);
-    EXPECT_EQ(Peer.Envelope(1)["rcpt_tos"].toArray().size(), 2);
-}
-
-TEST(QuillcastSend, FailuresGiveExitOneWithTheErrorText)
-{
-    const QString Port = QString::number(UnusedLoopbackPort());
-    TRun R = RunSend({"--host", "127.0.0.1", "--port", Port, "--from", "me@x.test", "--to", "a@x.test"});
-    EXPECT_EQ(R.Exit, 1);
-    EXPECT_EQ(R.Err, "Connection Failed.\n");
-
-    // Every recipient refused: the server refuses the data, and its reply is the error.
-    TSmtpPeer Peer({"a@x.test"});
-    ASSERT_NE(Peer.Port(), 0) << Peer.StartError();
-    R = RunSend({"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test", "--to",
-             "a@x.test", "--body", "x"});
-    EXPECT_EQ(R.Exit, 1);
-    EXPECT_EQ(R.Err, "Recipient \"a@x.test\" not found\n503 Error: need RCPT command\n");
-
     TTempDir Dir;
-    R = RunSend({"--host", "127.0.0.1", "--port", Port, "--from", "me@x.test", "--to-file",
-             QString::fromStdString(Dir.File("missing.txt"))});
-    EXPECT_EQ(R.Exit, 1);
-    EXPECT_EQ(R.Err, "Cannot open file " + Dir.File("missing.txt") + ".\n");
+    const QStringList Live{"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test",
+                           "--body", "Hi", "--quiet"};
+    TScriptedServer Quit;  // takes the message, then refuses QUIT
+    Quit.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
+                "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
+    Quit.ExpectUntil("\r\n.\r\n").Script("S: 250 queued\nC: QUIT\nS: 500 no\n").Start();
+    TScriptedServer Stall;  // stops reading in the middle of the message
+    Stall.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
+                 "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
+    Stall.Stall().Start();
+    // More than the socket buffers of both ends hold.
+    const std::string Big = Dir.Write("big.bin", std::string(32 << 20, 'b'));
+    const QStringList Dead{"--host", "127.0.0.1", "--port", QString::number(UnusedLoopbackPort()), "--from",
+                           "me@x.test"};
+    const struct {
+        QStringList Args;
+        int Exit;
+        std::string Err;
+    } Cases[] = {
+        // A refused recipient does not stop delivery to the others.
+        {Live + QStringList{"--to", "a@x.test", "--to", "Nobody <nobody@x.test>", "--to", "c@x.test"}, 3,
+         "Recipient \"Nobody <nobody@x.test>\" not found\n"},
+        // Every recipient refused: the server refuses the data, and its reply is the error.
+        {Live + QStringList{"--to", "nobody@x.test"}, 1,
+         "Recipient \"nobody@x.test\" not found\n503 Error: need RCPT command\n"},
+        {Dead + QStringList{"--to", "a@x.test"}, 1, "Connection Failed.\n"},
+        {QStringList{"--host", "127.0.0.1", "--port", QString::number(Stall.Port()), "--from", "me@x.test", "--to",
+                     "a@x.test", "--attach", Q(Big), "--reply-timeout", "300", "--quiet"},
+         1, "Send Timed out.\n"},
+        // Once the message is taken, a failed QUIT is reported but must not ask for a resend.
+        {QStringList{"--host", "127.0.0.1", "--port", QString::number(Quit.Port()), "--from", "me@x.test", "--to",
+                     "a@x.test", "--body", "Hi", "--quiet"},
+         0, "500 no\n"},
+        {Dead + QStringList{"--to-file", Q(Dir.File("missing.txt"))}, 1,
+         "Cannot open file " + Dir.File("missing.txt") + ".\n"},
+    };
+    for (const auto& C : Cases) {
+        const TRun R = RunSend(C.Args);
+        EXPECT_EQ(R.Exit, C.Exit) << C.Args.join(' ').toStdString();
+        EXPECT_EQ(R.Err, C.Err);
+    }
+    EXPECT_TRUE(Quit.Finished());
+    ASSERT_EQ(Peer.Messages().size(), 1u);
+    EXPECT_EQ(Strings(ParseDelivered(Peer.Messages()[0])["rcpt_tos"]), (std::vector<std::string>{"a@x.test", "c@x.test"}));
 }
 
 TEST(QuillcastSend, BadArgumentsGiveExitTwoAndSendNothing)
 {
-    const QStringList Base{"--host", "127.0.0.1", "--from", "me@x.test"};
+    TScriptedServer Server;  // expects nothing: any connection fails the script
+    Server.ExpectClose().Start();
+    const QStringList Base{"--host", "127.0.0.1", "--port", QString::number(Server.Port()), "--from", "me@x.test"};
+    const QStringList To = Base + QStringList{"--to", "a@x.test"};
     const QStringList Cases[] = {
-        {"--from", "me@x.test", "--to", "a@x.test"},           // no host
-        {"--host", "127.0.0.1", "--to", "a@x.test"},           // no sender
-        Base,                                                  // no recipients
-        Base + QStringList{"--to", "a@x.test", "--to-file", "f"},
-        Base + QStringList{"--to", "a@x.test", "--body", "x", "--body-file", "f"},
-        Base + QStringList{"--to", "a@x.test", "--port", "smtp"},
-        Base + QStringList{"--to", "a@x.test", "--port", "70000"},
-        Base + QStringList{"--to", "a@x.test", "--mode", "all"},
-        Base + QStringList{"--to", "a@x.test", "--timeout", "-1"},
-        Base + QStringList{"--to", "a@x.test", "--frobnicate"},
-        Base + QStringList{"--to", "a@x.test", "stray"},
-        Base + QStringList{"--to", "a@x.test", "--host", "other"},
+        {"--port", QString::number(Server.Port()), "--from", "me@x.test", "--to", "a@x.test"},  // no host
+        {"--host", "127.0.0.1", "--port", QString::number(Server.Port()), "--to", "a@x.test"},  // no sender
+        Base,                                                                                   // no recipient
+        To + QStringList{"--to-file", "f"},
+        To + QStringList{"--body", "x", "--body-file", "f"},
+        To + QStringList{"--port", "smtp"},
+        To + QStringList{"--port", "70000"},
+        To + QStringList{"--mode", "all"},
+        To + QStringList{"--timeout", "-1"},
+        To + QStringList{"--frobnicate"},
+        To + QStringList{"stray"},
+        To + QStringList{"--host", "other"},
     };
     for (const QStringList& Args : Cases) {
         const TRun R = RunSend(Args);
-        EXPECT_EQ(R.Exit, 2) << Args.join(' ').toStdString() << "\n" << R.Err;
-        EXPECT_FALSE(R.Err.empty());
+        EXPECT_EQ(R.Exit, 2) << Args.join(' ').toStdString();
+        EXPECT_EQ(R.Err.rfind("quillcast-send: ", 0), 0u) << R.Err;
     }
+    EXPECT_EQ(Server.Connections(), 0);
     const TRun Help = RunSend({"--help"});
     EXPECT_EQ(Help.Exit, 0);
     EXPECT_NE(Help.Out.find("--reply-timeout"), std::string::npos);

@@ -1,6 +1,6 @@
 #pragma once
 // A real SMTP server for tests: aiosmtpd on loopback (smtp_peer.py), started by the test
-// and stopped with it, and Python's email package as an independent judge of what arrived.
+// and stopped with it, with Python's email package as an independent judge of what arrived.
 #include <QJsonObject>
 #include <QProcess>
 
@@ -19,7 +19,7 @@ public:
     // 0 when the server could not be started (the test then fails on it).
     uint16_t Port() const { return FPort; }
     const std::string& StartError() const { return FError; }
-    // Messages delivered so far, in order: the .eml paths.
+    // The messages delivered so far, in order, as files for ParseDelivered.
     std::vector<std::string> Messages() const;
     // The envelope of message Index (from 1): {"mail_from", "rcpt_tos"}.
     QJsonObject Envelope(int Index) const;
@@ -31,9 +31,12 @@ private:
     std::string FError;
 };
 
-// Runs parse_message.py on a delivered message: {"header_block", "headers", "subject",
-// "from", "multipart", "defects", "body", "attachments": [{"filename","size","sha256"}]}.
-QJsonObject ParseDelivered(const std::string& EmlPath);
-
-// SHA-256 of Data as lower-case hex, as parse_message.py reports it.
+// A delivered message as smtp_peer.py took it apart: "mail_from", "rcpt_tos",
+// "header_block", "headers" [[name, value]], "subject", "from", "multipart", "defects",
+// "date_valid", "body", "attachments" [{"filename", "size", "sha256", "defects"}].
+QJsonObject ParseDelivered(const std::string& Message);
+std::string JsonText(const QJsonValue& V);
+// The value of the first header Name of a taken-apart message; "" without one.
+std::string HeaderValue(const QJsonObject& Message, const std::string& Name);
+std::vector<std::string> Strings(const QJsonValue& Array);
 std::string Sha256Hex(const std::string& Data);

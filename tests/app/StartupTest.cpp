@@ -9,6 +9,7 @@
 
 #include "AppFixture.h"
 #include "app/Rabout.h"
+#include "platform/SettingsStore.h"
 #include "smtp/SmtpClient.h"
 
 namespace {
@@ -109,8 +110,8 @@ TEST_F(StartupTest, NothingIsWrittenWithoutAYes)
 
 TEST_F(StartupTest, NonTextValueStopsReadingAndIsReported)
 {
-    // A byte array and a list (an unquoted comma) are values of other types.
-    for (const char* value : {"@ByteArray(mx.test)", "a, b"}) {
+    // A byte array, a list (an unquoted comma) and a number are values of other types.
+    for (const char* value : {"@ByteArray(mx.test)", "a, b", "@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)"}) {
         SCOPED_TRACE(value);
         WriteFile("settings.ini", std::string("[1.2]\nLogin=me\nPort=2525\nHost=") + value +
                                       "\nName=Anna\nLanguage=Английский\n");
@@ -132,6 +133,9 @@ TEST_F(StartupTest, UnwritableSettingsAreReportedAndTheProgramStillEnds)
     EXPECT_TRUE(f.close());
     // Name is the first value written.
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), std::vector<std::string>{"Failed to set data for 'Name'"});
+    unsetenv("QUILLCAST_SETTINGS");  // and without the variable, the user's configuration folder
+    const std::string file = TSettingsStore::FileNameFor("Software\\Veskor\\Quillcast V1.2\\1.2");
+    EXPECT_NE(file.find("/Veskor/Quillcast V1.2.ini"), std::string::npos) << file;
 }
 
 TEST_F(StartupTest, ResetHelpAndAbout)

@@ -32,13 +32,11 @@ TScriptedServer& Transaction(TScriptedServer& S, const std::vector<std::string>&
     return S.Script("C: DATA\nS: 354 go\n").ExpectUntil("\r\n.\r\n");
 }
 
-std::string Str(const QJsonValue& V) { return V.toString().toStdString(); }
-
 std::vector<std::string> Headers(const QJsonObject& Parsed, const std::string& Name)
 {
     std::vector<std::string> values;
     for (const QJsonValue& h : Parsed["headers"].toArray())
-        if (SameText(Str(h.toArray()[0]), Name)) values.push_back(Str(h.toArray()[1]));
+        if (SameText(JsonText(h.toArray()[0]), Name)) values.push_back(JsonText(h.toArray()[1]));
     return values;
 }
 
@@ -112,10 +110,9 @@ TEST_F(SendTest, DeliversToARealServerInEachModeAndThroughTheHostPrompt)
         f.Sendbtn->click();
         ExpectRestored();
         EXPECT_TRUE(Dialogs.Texts(TDialogKind::Error).empty()) << Dialogs.Texts(TDialogKind::Error)[0];
-        const int delivered = static_cast<int>(peer.Messages().size());
-        EXPECT_EQ(Str(peer.Envelope(delivered)["mail_from"]), "me@x.test");
-        EXPECT_EQ(peer.Envelope(delivered)["rcpt_tos"].toArray().size(), 2);
         const QJsonObject parsed = ParseDelivered(peer.Messages().back());
+        EXPECT_EQ(JsonText(parsed["mail_from"]), "me@x.test");
+        EXPECT_EQ(parsed["rcpt_tos"].toArray().size(), 2);
         EXPECT_TRUE(parsed["defects"].toArray().isEmpty());
         EXPECT_TRUE(Headers(parsed, "Bcc").empty());
         for (const char* line : {"To", "CC"}) {
@@ -127,10 +124,9 @@ TEST_F(SendTest, DeliversToARealServerInEachModeAndThroughTheHostPrompt)
         }
         EXPECT_EQ(Headers(parsed, "Date").size(), 1u);
         EXPECT_EQ(Headers(parsed, "Subject"), std::vector<std::string>{"Hello"});
-        EXPECT_EQ(Headers(parsed, "X-Mailer"), std::vector<std::string>{"Created by Veskor"});
         const QJsonArray parts = parsed["attachments"].toArray();
         ASSERT_EQ(parts.size(), 1) << "attachments do not pile up from one send to the next";
-        EXPECT_EQ(Str(parts[0].toObject()["sha256"]), Sha256Hex(ReadFile("data.bin")));
+        EXPECT_EQ(JsonText(parts[0].toObject()["sha256"]), Sha256Hex(ReadFile("data.bin")));
     }
     EXPECT_EQ(peer.Messages().size(), 4u);
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>(4, "Sent successfully"));
@@ -319,7 +315,6 @@ TEST_F(SendTest, BodyIsTheMemoAsDisplayedWhetherOrNotItsPageShows)
     const std::vector<std::string> shown = f.DisplayedLines();
     EXPECT_EQ(hidden, shown);
     ASSERT_GT(shown.size(), 5u) << "the long paragraph wraps";
-    EXPECT_EQ(shown.front(), "short");
     EXPECT_EQ(shown.back(), "last");
     std::string joined;
     for (size_t i = 1; i + 2 < shown.size(); ++i) joined += shown[i];

@@ -25,10 +25,7 @@ TRun RunSend(const QStringList& Args)
     return {Ended ? P.exitCode() : -1, P.readAllStandardOutput().toStdString(), P.readAllStandardError().toStdString()};
 }
 
-QString Q(const std::string& S)
-{
-    return QString::fromStdString(S);
-}
+QString Q(const std::string& S) { return QString::fromStdString(S); }
 
 TEST(QuillcastSend, DeliversWithDateMailerAndProgress)
 {
@@ -65,14 +62,11 @@ TEST(QuillcastSend, ExitCodesAndErrorTexts)
     TTempDir Dir;
     const QStringList Live{"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test",
                            "--body", "Hi", "--quiet"};
-    TScriptedServer Quit;  // takes the message, then refuses QUIT
-    Quit.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
-                "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
-    Quit.ExpectUntil("\r\n.\r\n").Script("S: 250 queued\nC: QUIT\nS: 500 no\n").Start();
-    TScriptedServer Stall;  // stops reading in the middle of the message
-    Stall.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
-                 "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n");
-    Stall.Stall().Start();
+    const std::string UpToData = "S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\n"
+                                 "S: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\n";
+    TScriptedServer Quit, Stall;  // one takes the message, then refuses QUIT; one stops reading in it
+    Quit.Script(UpToData).ExpectUntil("\r\n.\r\n").Script("S: 250 queued\nC: QUIT\nS: 500 no\n").Start();
+    Stall.Script(UpToData).Stall().Start();
     // More than the socket buffers of both ends hold.
     const std::string Big = Dir.Write("big.bin", std::string(32 << 20, 'b'));
     const QStringList Dead{"--host", "127.0.0.1", "--port", QString::number(UnusedLoopbackPort()), "--from",

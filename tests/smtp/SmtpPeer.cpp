@@ -39,11 +39,6 @@ std::vector<std::string> TSmtpPeer::Messages() const
     return Out;
 }
 
-QJsonObject TSmtpPeer::Envelope(int Index) const
-{
-    return ParseDelivered(FDir.File(QString::asprintf("msg-%03d.json", Index).toStdString()));
-}
-
 QJsonObject ParseDelivered(const std::string& Message)
 {
     QFile F(QString::fromStdString(Message));

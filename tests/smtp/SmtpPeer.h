@@ -21,8 +21,6 @@ public:
     const std::string& StartError() const { return FError; }
     // The messages delivered so far, in order, as files for ParseDelivered.
     std::vector<std::string> Messages() const;
-    // The envelope of message Index (from 1): {"mail_from", "rcpt_tos"}.
-    QJsonObject Envelope(int Index) const;
 
 private:
     TTempDir FDir;

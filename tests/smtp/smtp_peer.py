@@ -1,10 +1,5 @@
-"""A real SMTP server for the tests: aiosmtpd on 127.0.0.1, at a port the system picks.
-
-Prints "PORT <n>" once it listens. Recipients named with --refuse get "550 5.1.1 No such
-user". Each delivered message is taken apart by Python's email package, independently of
-our composer, into DIR/msg-NNN.json: envelope, raw header lines, decoded subject and
-sender, text body, and every attachment's name, size and SHA-256. Ends on SIGTERM.
-"""
+"""aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, and
+writes each delivered message, taken apart by Python's email package, to DIR/msg-NNN.json."""
 import argparse
 import asyncio
 import email.header
@@ -47,8 +42,8 @@ def take_apart(raw, envelope):
 
 
 class Handler:
-    def __init__(self, directory, refuse):
-        self.directory, self.refuse, self.count = directory, set(refuse), 0
+    def __init__(self, args):
+        self.directory, self.refuse, self.count = args.dir, set(args.refuse), 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refuse:
@@ -70,10 +65,9 @@ async def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--refuse", action="append", default=[])
     args = parser.parse_args()
-    loop = asyncio.get_running_loop()
-    handler = Handler(args.dir, args.refuse)
-    server = await loop.create_server(
-        lambda: SMTP(handler, data_size_limit=None, hostname="peer.test"), "127.0.0.1", 0)
+    loop, handler = asyncio.get_running_loop(), Handler(args)
+    server = await loop.create_server(lambda: SMTP(handler, data_size_limit=None, hostname="peer.test"),
+                                      "127.0.0.1", 0)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     done = loop.create_future()
     loop.add_signal_handler(signal.SIGTERM, lambda: done.done() or done.set_result(None))

@@ -2,35 +2,13 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-const char* KindName(TDialogKind Kind)
-{
-    switch (Kind) {
-    case TDialogKind::Message: return "message";
-    case TDialogKind::Information: return "information";
-    case TDialogKind::Confirm: return "confirmation";
-    case TDialogKind::Input: return "input prompt";
-    case TDialogKind::Open: return "open dialog";
-    case TDialogKind::Save: return "save dialog";
-    case TDialogKind::Error: return "error report";
-    case TDialogKind::Help: return "help";
-    case TDialogKind::Url: return "browser";
-    }
-    return "?";
-}
-
-}  // namespace
+// Indexed by TDialogKind.
+const char* const KindNames[] = {"message", "information", "confirmation", "input prompt", "open dialog",
+                                 "save dialog", "error report", "help", "browser"};
 
 void TScriptedDialogs::ExpectConfirm(bool Yes) { FAnswers.push_back({TDialogKind::Confirm, Yes, std::nullopt}); }
-void TScriptedDialogs::ExpectInput(std::optional<std::string> Value)
-{
-    FAnswers.push_back({TDialogKind::Input, false, std::move(Value)});
-}
-void TScriptedDialogs::ExpectFile(std::optional<std::string> FileName)
-{
-    FAnswers.push_back({TDialogKind::Open, false, std::move(FileName)});
-}
+void TScriptedDialogs::ExpectInput(std::optional<std::string> Value) { FAnswers.push_back({TDialogKind::Input, false, Value}); }
+void TScriptedDialogs::ExpectFile(std::optional<std::string> Name) { FAnswers.push_back({TDialogKind::Open, false, Name}); }
 
 std::vector<std::string> TScriptedDialogs::Texts(TDialogKind Kind) const
 {
@@ -52,7 +30,7 @@ std::optional<TScriptedDialogs::TAnswer> TScriptedDialogs::Next(TDialogKind Kind
     // Open and save dialogs share one kind of answer: a file name.
     const TDialogKind want = Kind == TDialogKind::Save ? TDialogKind::Open : Kind;
     if (FAnswers.empty() || FAnswers.front().Kind != want) {
-        ADD_FAILURE() << "unexpected " << KindName(Kind) << ": " << What;
+        ADD_FAILURE() << "unexpected " << KindNames[static_cast<int>(Kind)] << ": " << What;
         return std::nullopt;
     }
     TAnswer a = FAnswers.front();

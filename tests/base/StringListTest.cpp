@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "base/Exception.h"
-#include "base/Stream.h"
 #include "base/StringList.h"
 #include "support/TempDir.h"
 

@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "base/Exception.h"
 #include "TestStreams.h"

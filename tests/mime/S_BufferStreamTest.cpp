@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
-#include <string>
 
 #include "TestStreams.h"
 #include "base/Exception.h"

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <string>
 
 #include "TestStreams.h"
 #include "base/Exception.h"

@@ -1,11 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <memory>
-#include <string>
 
 #include "nntp/NntpClient.h"
-#include "platform/MessagePump.h"
-#include "support/ScriptedServer.h"
 #include "transport/TransportFixture.h"  // MessageOf
 
 namespace {

@@ -1,11 +1,8 @@
 #include <QCoreApplication>
-#include <QObject>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <thread>
-#include <vector>
 
 #include "platform/HostLookup.h"
 #include "platform/MessagePump.h"

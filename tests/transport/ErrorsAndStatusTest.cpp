@@ -85,26 +85,19 @@ TEST(NthField, FieldsBetweenDelimiters)
 TEST_F(TransportTest, StatusLevels)
 {
     std::vector<std::string> statuses;
-    const auto record = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
-    for (int level : {0, 1}) {
-        TScriptedServer server;
-        server.SendLine("220 hi").Expect("NOOP").SendLine("250 ok");
-        server.Start();
-        TSockTransport t;
-        statuses.clear();
-        t.OnStatus = record;
-        t.SetReportLevel(level);
-        ConnectTo(t, server);
-        std::string line;
-        t.ReadLn(line);
-        t.Transaction("NOOP", line);
-        EXPECT_EQ(statuses, level ? std::vector<std::string>{"250 ok\r\n"} : std::vector<std::string>{});
-        EXPECT_EQ(t.LastStatus(), level ? "250 ok\r\n" : "");
-    }
-    Server.Expect("A").Expect("B");
+    Client.OnStatus = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
+    Server.Script("S: 220 hi\nC: NOOP\nS: 250 ok\nS: 220 again\nC: NOOP\nS: 251 ok\nC: A\nC: B\n");
     Server.Start();
     ConnectTo(Client, Server);
-    Client.OnStatus = record;
+    std::string line;
+    for (int level : {0, 1}) {
+        statuses.clear();
+        Client.SetReportLevel(level);
+        Client.ReadLn(line);
+        Client.Transaction("NOOP", line);
+        EXPECT_EQ(statuses, level ? std::vector<std::string>{"251 ok\r\n"} : std::vector<std::string>{});
+        EXPECT_EQ(Client.LastStatus(), level ? "251 ok\r\n" : "");
+    }
     statuses.clear();
     Client.SetReportLevel(8);
     Client.Writeln("A");
@@ -118,13 +111,12 @@ TEST_F(TransportTest, StatusLevels)
         statuses.clear();
         Client.SetReportLevel(level);
         SetSockLastError(WSAEWOULDBLOCK);
-        std::string text;
-        Client.ErrorManager(WSAEWOULDBLOCK, text);
+        Client.ErrorManager(WSAEWOULDBLOCK, line);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Checking Error In Error Manager"), level == 16);
     }
     auto* dying = new TSockTransport;  // no status event while destroying
     dying->SetReportLevel(8);
-    dying->OnStatus = record;
+    dying->OnStatus = Client.OnStatus;
     statuses.clear();
     delete dying;
     EXPECT_TRUE(statuses.empty());

@@ -1,5 +1,4 @@
 #include <cstdlib>
-#include <functional>
 
 #include "support/TempDir.h"
 #include "TransportFixture.h"

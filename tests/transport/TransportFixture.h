@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "platform/MessagePump.h"
 #include "support/ScriptedServer.h"

@@ -7,25 +7,6 @@
 #include "platform/MessagePump.h"
 #include "transport/ThreadTimer.h"
 
-// Runs only when enabled, with an interval and a handler.
-TEST(ThreadTimer, RunsOnlyWithEnabledIntervalAndHandler)
-{
-    TThreadTimer timer;
-    EXPECT_TRUE(timer.Enabled() && timer.Interval() == 1000u);
-    EXPECT_FALSE(timer.Running());
-    timer.SetOnTimer([](TObject*) {});
-    EXPECT_TRUE(timer.Running());
-    timer.SetInterval(0);
-    EXPECT_TRUE(timer.Enabled() && !timer.Running());
-    timer.SetInterval(10);
-    EXPECT_TRUE(timer.Running());
-    timer.SetEnabled(false);
-    EXPECT_FALSE(timer.Running());
-    timer.SetEnabled(true);
-    timer.SetOnTimer(nullptr);
-    EXPECT_FALSE(timer.Running());
-}
-
 // Setting the current interval again must not restart the period; any other value does.
 TEST(ThreadTimer, OnlyAChangedIntervalRestartsThePeriod)
 {
@@ -45,24 +26,34 @@ TEST(ThreadTimer, OnlyAChangedIntervalRestartsThePeriod)
     }
 }
 
-// Ticks repeat with the timer as sender; a failing handler goes to the exception report
-// and the ticks go on.
-TEST(ThreadTimer, TicksRepeatAndAFailingHandlerIsReported)
+// Runs only when enabled, with an interval and a handler. Ticks repeat with the timer as
+// sender; a failing handler goes to the exception report and the ticks go on.
+TEST(ThreadTimer, RunsWhenEnabledAndAFailingHandlerIsReported)
 {
     std::vector<std::string> reports;
     SetExceptionReporter([&](const std::exception& e) { reports.push_back(e.what()); });
     TThreadTimer timer;
+    EXPECT_TRUE(timer.Enabled() && timer.Interval() == 1000u && !timer.Running());  // no handler yet
     int ticks = 0;
     TObject* sender = nullptr;
-    timer.SetInterval(5);
     timer.SetOnTimer([&](TObject* s) {
         sender = s;
         if (++ticks <= 2) throw Exception("tick failed");
     });
+    timer.SetInterval(5);
     for (int i = 0; i < 2500 && ticks < 4; ++i) SleepAndProcessMessages(2);
     SetExceptionReporter(nullptr);
     EXPECT_GE(ticks, 4);
     EXPECT_EQ(sender, &timer);
     EXPECT_EQ(reports, (std::vector<std::string>{"tick failed", "tick failed"}));
     EXPECT_TRUE(timer.Running());
+    timer.SetInterval(0);
+    EXPECT_TRUE(timer.Enabled() && !timer.Running());
+    timer.SetInterval(10);
+    timer.SetEnabled(false);
+    EXPECT_FALSE(timer.Running());
+    timer.SetEnabled(true);
+    EXPECT_TRUE(timer.Running());
+    timer.SetOnTimer(nullptr);
+    EXPECT_FALSE(timer.Running());
 }

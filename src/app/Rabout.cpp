@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "ErrorReport.h"
+#include "Splash.h"
 #include "UserDialogs.h"
 
 void TClickLabel::mouseReleaseEvent(QMouseEvent* Event)
@@ -44,14 +45,7 @@ TRaboutForm::TRaboutForm(TUserDialogs& Dialogs, QWidget* Parent) : QDialog(Paren
     setPalette(background);
     setAutoFillBackground(true);
 
-    Label3 = new QLabel(QStringLiteral("Quillcast V1.2"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    QFont title(QStringLiteral("Sans Serif"));
-    title.setStyleHint(QFont::SansSerif);
-    title.setPixelSize(24);
-    title.setBold(true);
-    title.setItalic(true);
-    Label3->setFont(title);
+    Label3 = CreateTitleLabel(this);
     QPalette maroon = Label3->palette();
     maroon.setColor(QPalette::WindowText, QColor(0x80, 0, 0));
     Label3->setPalette(maroon);

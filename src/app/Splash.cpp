@@ -7,6 +7,19 @@
 
 #include "ErrorReport.h"
 
+QLabel* CreateTitleLabel(QWidget* Parent)
+{
+    auto* label = new QLabel(QStringLiteral("Quillcast V1.2"), Parent);
+    label->setObjectName(QStringLiteral("Label3"));
+    QFont title(QStringLiteral("Sans Serif"));
+    title.setStyleHint(QFont::SansSerif);
+    title.setPixelSize(24);
+    title.setBold(true);
+    title.setItalic(true);
+    label->setFont(title);
+    return label;
+}
+
 TSplashform::TSplashform(TUserDialogs& Dialogs) : QFrame(nullptr), FDialogs(Dialogs)
 {
     setObjectName(QStringLiteral("Splashform"));
@@ -17,14 +30,7 @@ TSplashform::TSplashform(TUserDialogs& Dialogs) : QFrame(nullptr), FDialogs(Dial
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
-    Label3 = new QLabel(QStringLiteral("Quillcast V1.2"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    QFont title(QStringLiteral("Sans Serif"));
-    title.setStyleHint(QFont::SansSerif);
-    title.setPixelSize(24);
-    title.setBold(true);
-    title.setItalic(true);
-    Label3->setFont(title);
+    Label3 = CreateTitleLabel(this);
     Label3->setAlignment(Qt::AlignCenter);
     Label3->setGeometry(6, 14, 272, 36);
 

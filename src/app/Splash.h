@@ -7,6 +7,11 @@
 class QLabel;
 class QPushButton;
 class TUserDialogs;
+class QWidget;
+
+// The program's title label ("Quillcast V1.2", bold italic), shared by the splash and
+// about windows.
+QLabel* CreateTitleLabel(QWidget* Parent);
 
 class TSplashform : public QFrame {
     Q_OBJECT

@@ -23,7 +23,8 @@ run: build
 	else echo "The window program is not built yet."; exit 1; fi
 
 bench: build
-	@bash bench/run-all
+	@bash scripts/install-deps --bench
+	@QUILLCAST_BUILD=$(abspath $(BUILD)) bash bench/run-all
 
 clean:
 	rm -rf $(BUILD)

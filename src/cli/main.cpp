@@ -6,11 +6,8 @@
 // as the window's error report words it), 2 bad arguments.
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QStringList>
-#include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -167,45 +164,9 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     return -1;
 }
 
-// The transport bounds the wait for a reply but not a send: a server that stops reading
-// would hold the header or the body for ever. The window has Stop for that; a script gets
-// this: no byte handed to the socket for the reply time-out cancels the send.
-class TSendWatchdog {
-public:
-    TSendWatchdog(TSmtpClient& Client, int LimitMs) : FClient(Client), FLimitMs(LimitMs)
-    {
-        if (LimitMs <= 0)
-            return;
-        FQuiet.start();
-        QObject::connect(&FTimer, &QTimer::timeout, [this] { Check(); });
-        FTimer.start(std::min(LimitMs, 250));
-    }
-    bool Fired() const { return FFired; }
-
-private:
-    void Check()
-    {
-        const std::pair<int64_t, int64_t> Now{FClient.BytesSent(), FClient.OutPending()};
-        if (Now != FLast || Now.second <= 0) {
-            FLast = Now;
-            FQuiet.restart();
-        } else if (FQuiet.elapsed() >= FLimitMs && !FFired) {
-            FFired = true;
-            FClient.Cancel();
-        }
-    }
-    TSmtpClient& FClient;
-    int FLimitMs;
-    QTimer FTimer;
-    QElapsedTimer FQuiet;
-    std::pair<int64_t, int64_t> FLast{-1, -1};
-    bool FFired = false;
-};
-
 int Send(const TArguments& A)
 {
     TSmtpClient Client;
-    TSendWatchdog Watchdog(Client, A.ReplyTimeOut);
     int Refused = 0;
     bool Delivered = false;
     try {
@@ -257,9 +218,9 @@ int Send(const TArguments& A)
     } catch (const std::exception& E) {
         // Once the server has taken the message, a failed QUIT must not make a script send
         // it a second time: report it, but keep the delivery's exit code.
-        std::fprintf(stderr, "%s\n", ReportText(Watchdog.Fired() ? "Send Timed out" : E.what()).c_str());
-        // After a stalled send a QUIT would only queue behind the unsent bytes.
-        if (Client.Connected() && !Watchdog.Fired()) {
+        std::fprintf(stderr, "%s\n", ReportText(E.what()).c_str());
+        // A stalled send has already closed the connection: no QUIT behind unsent bytes.
+        if (Client.Connected()) {
             try {
                 Client.Disconnect();
             } catch (const std::exception&) {

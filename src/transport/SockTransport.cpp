@@ -618,9 +618,16 @@ void TSockTransport::DiscardOutput()
 }
 
 // Waits until the writer has handed everything to the socket, a cancel, or the end of
-// the connection.
+// the connection. A peer that stops reading would hold the wait for ever, so with
+// ReplyTimeOut set, no byte going out for that long ends it and the connection: the
+// unsent rest would otherwise open the next command.
 void TSockTransport::WaitForOutput()
 {
+    using Clock = std::chrono::steady_clock;
+    const bool limited = FReplyTimeOut > 0;
+    const auto limit = std::chrono::milliseconds(limited ? FReplyTimeOut : 0);
+    Clock::time_point deadline = Clock::now() + limit;
+    int32_t lastSent = FBytesSent;
     while (!FSendDone && !FCancelRequested) {
         if (FSourceError) {
             const std::exception_ptr e = FSourceError;
@@ -631,6 +638,15 @@ void TSockTransport::WaitForOutput()
         if (!FConnected) {
             DiscardOutput();
             throw ESockError(TextClosed);
+        }
+        if (limited) {
+            if (FBytesSent != lastSent) {
+                lastSent = FBytesSent;
+                deadline = Clock::now() + limit;
+            } else if (Clock::now() >= deadline) {
+                RequestCloseSocket();
+                throw ESockError("Send Timed out");
+            }
         }
         SleepAndProcessMessages();
     }

@@ -85,6 +85,8 @@ public:
     int ReportLevel() const { return FReportLevel; }
     void SetReportLevel(int Value) { FReportLevel = Value; }
     // Longest wait of ReadLn in ms; 0 or negative: none. Past it: "Reply Timed out".
+    // A send wait in which no byte goes out for that long closes the connection and
+    // raises "Send Timed out".
     int ReplyTimeOut() const { return FReplyTimeOut; }
     void SetReplyTimeOut(int Value) { FReplyTimeOut = Value; }
 

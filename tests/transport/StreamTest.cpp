@@ -82,6 +82,27 @@ TEST_F(StreamTest, CancelOrPeerResetDuringTheSendWaits)
         }
 }
 
+// A peer that stops reading: with a reply time-out, a wait in which nothing more goes
+// out ends, and so does the connection, whose unsent rest would garble the next command.
+TEST_F(StreamTest, SendingToAPeerThatStopsReadingTimesOut)
+{
+    const std::string data(64 << 20, 'q');
+    TMemoryStream stream;
+    stream.WriteString(data);
+    for (bool whole : {true, false}) {
+        TScriptedServer server;
+        server.Stall();
+        server.Start();
+        TSockTransport t;
+        ConnectTo(t, server);
+        t.SetReplyTimeOut(200);
+        const auto send = [&] { whole ? t.SendStream(stream) : t.Write(data); };
+        EXPECT_EQ(MessageOf<ESockError>(send), "Send Timed out") << whole;
+        EXPECT_FALSE(t.Connected());
+        EXPECT_EQ(t.OutPending(), 0);
+    }
+}
+
 // A large stream arrives whole. The reply arrives while the progress handler processes
 // events itself, that is while the writer runs: neither the read notification nor the
 // writer's own next run may be lost. Bytes received during the transfer are counted,

@@ -48,6 +48,13 @@ int CompareText(const std::string& a, const std::string& b)
 
 bool SameText(const std::string& a, const std::string& b) { return CompareText(a, b) == 0; }
 
+namespace {
+bool TextLess(const std::string& a, const std::string& b) { return CompareText(a, b) < 0; }
+}  // namespace
+
+// Stable, so lines that compare equal keep their order of arrival.
+void TStringList::SortItems() { std::stable_sort(FItems.begin(), FItems.end(), TextLess); }
+
 void TStringList::CheckIndex(int Index, bool AllowEnd) const
 {
     if (Index < 0 || Index > Count() || (Index == Count() && !AllowEnd))
@@ -74,8 +81,7 @@ int TStringList::Add(const std::string& S)
         return Count() - 1;
     }
     // After equal entries, so lines that compare equal keep their order of arrival.
-    auto it = std::upper_bound(FItems.begin(), FItems.end(), S,
-                               [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    auto it = std::upper_bound(FItems.begin(), FItems.end(), S, TextLess);
     it = FItems.insert(it, S);
     return static_cast<int>(it - FItems.begin());
 }
@@ -111,9 +117,7 @@ int TStringList::IndexOf(const std::string& S) const
 
 void TStringList::SetSorted(bool Value)
 {
-    if (Value && !FSorted)
-        std::stable_sort(FItems.begin(), FItems.end(),
-                         [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    if (Value && !FSorted) SortItems();
     FSorted = Value;
 }
 
@@ -130,9 +134,7 @@ void TStringList::SetText(const std::string& Text)
         if (p < n && Text[p] == '\n') ++p;   // LF, or the LF of CR LF
         start = p;
     }
-    if (FSorted)
-        std::stable_sort(FItems.begin(), FItems.end(),
-                         [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    if (FSorted) SortItems();
 }
 
 std::string TStringList::Text() const

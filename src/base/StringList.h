@@ -49,6 +49,7 @@ public:
 
 protected:
     void CheckIndex(int Index, bool AllowEnd = false) const;
+    void SortItems();
     std::vector<std::string> FItems;
     bool FSorted = false;
 };

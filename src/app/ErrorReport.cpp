@@ -2,12 +2,6 @@
 
 #include "UserDialogs.h"
 
-std::string ErrorReportText(const std::string& Message)
-{
-    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
-    return Message;
-}
-
 void ReportCurrentException(TUserDialogs& Dialogs)
 {
     try {

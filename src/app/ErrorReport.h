@@ -6,11 +6,9 @@
 #include <functional>
 #include <string>
 
-class TUserDialogs;
+#include "base/Exception.h"  // ErrorReportText
 
-// The message with a full stop added, unless it is empty or already ends in a full stop
-// or in a character that sorts before it ("Failed!" stays, "Timed out" gets its stop).
-std::string ErrorReportText(const std::string& Message);
+class TUserDialogs;
 
 // Shows the report for the exception being handled (call it inside a catch block).
 void ReportCurrentException(TUserDialogs& Dialogs);

@@ -25,6 +25,12 @@ std::string Format(const char* fmt, ...)
     return out;
 }
 
+std::string ErrorReportText(const std::string& Message)
+{
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
+    return Message;
+}
+
 int StrToInt(const std::string& text)
 {
     size_t b = 0, e = text.size();

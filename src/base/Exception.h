@@ -28,6 +28,11 @@ class EStringListError : public Exception { using Exception::Exception; };
 // "'%s' is not a valid integer value"
 class EConvertError : public Exception { using Exception::Exception; };
 
+// An error's text as the user is shown it: the message with a full stop added, unless it
+// is empty or already ends in a full stop or in a character that sorts before it
+// ("Failed!" stays, "Timed out" gets its stop).
+std::string ErrorReportText(const std::string& Message);
+
 // Strict decimal conversion as the runtime's StrToInt does it: optional sign, digits,
 // surrounding blanks allowed; anything else raises EConvertError.
 int StrToInt(const std::string& text);

@@ -27,14 +27,10 @@ std::string Utf8(const QString& S)
     return S.toUtf8().toStdString();
 }
 
-// The message as the error report shows it: a full stop is added unless the text already
-// ends in one or in a character that sorts before it.
+// The window's error report text on one plain line: a server's reply keeps its line end.
 std::string ReportText(const std::string& Message)
 {
-    std::string Text = Message;
-    if (Text.empty() || static_cast<unsigned char>(Text.back()) > '.')
-        Text += '.';
-    // A server's reply line keeps its line end; a terminal wants one plain line.
+    std::string Text = ErrorReportText(Message);
     while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r'))
         Text.pop_back();
     return Text;

@@ -1,11 +1,9 @@
 // The send driver of the main window: Send, Stop and the handlers of the SMTP client's
 // events. One press of Send is one conversation: connect, one mail transaction to the
 // whole list, disconnect; the window is restored and any error reported whatever happens.
-#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,23 +16,11 @@
 #include "Main.h"
 #include "Splash.h"
 #include "base/Exception.h"
+#include "mime/MessageComposer.h"
 #include "nntp/NntpClient.h"
 #include "smtp/SmtpClient.h"
 
 namespace {
-
-// Current local time as an Internet message date: "Sun, 06 Dec 2026 09:15:02 +0100".
-std::string MessageDate()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    const int offset = now.offsetFromUtc() / 60;
-    const int magnitude = offset < 0 ? -offset : offset;
-    const QString zone = QStringLiteral("%1%2%3")
-                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                             .arg(magnitude / 60, 2, 10, QLatin1Char('0'))
-                             .arg(magnitude % 60, 2, 10, QLatin1Char('0'));
-    return (QLocale::c().toString(now, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss ")) + zone).toStdString();
-}
 
 // The port field as a port number; the runtime's conversion error for a text that is not
 // a number, and a port error outside 1 to 65535.

@@ -16,6 +16,7 @@
 
 #include "base/Exception.h"
 #include "base/StringList.h"
+#include "mime/MessageComposer.h"
 #include "smtp/SmtpClient.h"
 
 namespace {
@@ -34,27 +35,6 @@ std::string ReportText(const std::string& Message)
     while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r'))
         Text.pop_back();
     return Text;
-}
-
-// Current local time in the Internet message date form, "Sun, 06 Dec 2026 09:15:02 +0100".
-// Day and month names are spelled out here, not taken from the locale.
-std::string MessageDate()
-{
-    static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::time_t Now = std::time(nullptr);
-    std::tm Local{};
-    localtime_r(&Now, &Local);
-    long Offset = Local.tm_gmtoff / 60;
-    char Sign = Offset < 0 ? '-' : '+';
-    if (Offset < 0)
-        Offset = -Offset;
-    char Buffer[64];
-    std::snprintf(Buffer, sizeof Buffer, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                  Days[Local.tm_wday], Local.tm_mday, Months[Local.tm_mon], Local.tm_year + 1900,
-                  Local.tm_hour, Local.tm_min, Local.tm_sec, Sign, Offset / 60, Offset % 60);
-    return Buffer;
 }
 
 struct TArguments {

@@ -1,5 +1,6 @@
 #include "MessageComposer.h"
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -291,4 +292,24 @@ void TMessageComposer::WriteAttachmentPart(const TPostMessage& Msg, int Index, U
         lineStart = *p == '\n';
     }
     Append(Body, out);
+}
+
+// Day and month names are spelled out here, not taken from the locale.
+std::string MessageDate()
+{
+    static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::time_t Now = std::time(nullptr);
+    std::tm Local{};
+    localtime_r(&Now, &Local);
+    long Offset = Local.tm_gmtoff / 60;
+    char Sign = Offset < 0 ? '-' : '+';
+    if (Offset < 0)
+        Offset = -Offset;
+    char Buffer[64];
+    std::snprintf(Buffer, sizeof Buffer, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                  Days[Local.tm_wday], Local.tm_mday, Months[Local.tm_mon], Local.tm_year + 1900,
+                  Local.tm_hour, Local.tm_min, Local.tm_sec, Sign, Offset / 60, Offset % 60);
+    return Buffer;
 }

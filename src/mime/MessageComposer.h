@@ -16,6 +16,9 @@
 #include "mime/MimeTypes.h"
 #include "mime/PostMessage.h"
 
+// Current local time as an Internet message date: "Sun, 06 Dec 2026 09:15:02 +0100".
+std::string MessageDate();
+
 class TMessageComposer {
 public:
     // Each receives the attachment entry as stored (the whole path).

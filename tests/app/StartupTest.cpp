@@ -1,7 +1,6 @@
 // Start-up, the stored settings, close, Terminate, the language and the window-level commands.
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>

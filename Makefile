@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run bench package install-check clean
 
 all: build
 
@@ -21,6 +21,14 @@ test: build
 run: build
 	@if [ -x $(BUILD)/src/app/quillcast ]; then exec $(BUILD)/src/app/quillcast; \
 	else echo "The window program is not built yet."; exit 1; fi
+
+# A Debian package (build/quillcast_*.deb) of the programs, the help file, menu entry, icon,
+# metainfo and manual pages; install-check unpacks it into a scratch root and tries it.
+package: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls $(abspath $(BUILD))/quillcast_*.deb
+
+install-check: package
+	@bash scripts/install-check $(BUILD)
 
 bench: build
 	@bash scripts/install-deps --bench

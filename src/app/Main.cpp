@@ -23,6 +23,7 @@
 
 #include "AddressListModel.h"
 #include "ErrorReport.h"
+#include "ProgramFolder.h"
 #include "Rabout.h"
 #include "Splash.h"
 #include "base/Stream.h"
@@ -247,7 +248,7 @@ void Tmainform::contextMenuEvent(QContextMenuEvent* Event)
 
 TLanguage Tmainform::Language() const { return ComboBox1->currentIndex() == 0 ? lgEnglish : lgRussian; }
 
-std::string Tmainform::ProgramDir() { return QCoreApplication::applicationDirPath().toStdString(); }
+std::string Tmainform::ProgramDir() { return ProgramFolder(QCoreApplication::applicationDirPath().toStdString()); }
 std::string Tmainform::AddressListDir() { return ProgramDir() + "/lists"; }
 std::string Tmainform::MessageDir() { return ProgramDir() + "/message"; }
 

@@ -113,7 +113,7 @@ public:
 
     // The interface language by the selector: index 0 English, anything else Russian.
     TLanguage Language() const;
-    // "lists" and "message" beside the program.
+    // Where the help file and the "lists" and "message" folders are (see ProgramFolder.h).
     static std::string ProgramDir();
     static std::string AddressListDir();
     static std::string MessageDir();

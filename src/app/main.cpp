@@ -34,6 +34,8 @@ public:
 int main(int argc, char* argv[])
 {
     TQuillcastApplication app(argc, argv);
+    // Docks and task bars match the window with its menu entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.veskor.quillcast"));
     TQtUserDialogs dialogs;
     ReportDialogs = &dialogs;
     // Timer ticks and socket notifications report what escapes them the same way.

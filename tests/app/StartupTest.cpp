@@ -11,6 +11,7 @@
 
 #include "AppFixture.h"
 #include "app/Language.h"
+#include "app/ProgramFolder.h"
 #include "app/Rabout.h"
 #include "platform/SettingsStore.h"
 #include "smtp/SmtpClient.h"
@@ -161,6 +162,13 @@ TEST_F(StartupTest, ResetHelpAndAbout)
     EXPECT_EQ(FieldsOf(f), TFields("TmpStr", "25", "mx.test", "", "", 0));
     f.BitBtn10->click();
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Help), std::vector<std::string>{Tmainform::ProgramDir() + "/quillcast.html"});
+    // Installed under a prefix the program's files are in share/quillcast; a copy beside the
+    // program (the build folder) comes first.
+    ASSERT_TRUE(QDir(Dir.path()).mkpath("share/quillcast") && QDir(Dir.path()).mkpath("bin"));
+    WriteFile("share/quillcast/quillcast.html", "");
+    EXPECT_EQ(ProgramFolder(Path("bin")), Path("share/quillcast"));
+    WriteFile("bin/quillcast.html", "");
+    EXPECT_EQ(ProgramFolder(Path("bin")), Path("bin"));
 
     TRaboutForm about(Dialogs);
     EXPECT_TRUE(about.mask().contains(QPoint(150, 88)));

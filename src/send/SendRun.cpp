@@ -180,6 +180,9 @@ void TSendRun::Converse(const TSendRequest& R)
             OnProgress(FProgress);
     };
 
+    // A resumed list that everyone already has needs no conversation.
+    if (!Rows.empty() && Pending.empty())
+        return;
     try {
         C.Connect();
     } catch (const ESockError& E) {

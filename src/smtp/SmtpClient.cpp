@@ -277,8 +277,9 @@ bool TSmtpClient::Transact()
                 Ended = !Recipient(List->Strings(i));
         }
     }
-    // A transaction cut short before any recipient was taken has no message to send.
-    if (Ended && Accepted == 0)
+    // A transaction cut short before any recipient was taken has no message to send; nor
+    // has an envelope that every recipient refused (the server would only refuse DATA).
+    if (Accepted == 0 && (Ended || FEnvelope))
         return false;
 
     Expect("DATA", CommandLimit);

@@ -98,7 +98,8 @@ public:
     THandlerEvent OnAuthenticationFailed;
     // Each RCPT TO reply (entry, first line's code, last line), before OnRecipientNotFound.
     // Returning false ends the recipients of this transaction without counting the entry
-    // refused: DATA follows when the server accepted some, else the transaction ends there.
+    // refused: DATA follows when the server accepted some, else the transaction ends there
+    // (so does a transaction to an envelope whose every recipient was refused).
     std::function<bool(const std::string& Entry, int Code, const std::string& Reply)> OnRecipientReply;
 
 private:

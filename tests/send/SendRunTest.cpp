@@ -55,6 +55,8 @@ TEST(SendRun, TransactionsRefusalsAndReport)
         {"452 with nothing accepted defers the rest", {"a@x.test", "b@x.test", "c@x.test"}, 1, true,
          Start + A + Data + Start + Rcpt("b@x.test", "452 4.5.3 later") + Bye, "",
          "accepted 250 1; deferred 452 2; deferred 452 2"},
+        {"a transaction that every recipient refused sends no message", {"a@x.test", "b@x.test"}, 1, true,
+         Start + A + Data + Start + Rcpt("b@x.test", "550 no") + Bye, "", "accepted 250 1; refused 550 2"},
         {"refusals are recorded and skipped", {"a@x.test", "b@x.test", "c@x.test"}, 0, true,
          Start + Rcpt("a@x.test", "550-5.1.1 No such\nS: 550 5.1.1 user") + Rcpt("b@x.test", "451 busy") + C + Data +
              Bye,

@@ -154,7 +154,7 @@ void TSendRun::Converse(const TSendRequest& R)
     for (size_t i = 0; i < Rows.size(); ++i)
         if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address.empty())
             Pending.push_back(i);
-    const size_t Limit = R.MaxRecipients > 0 ? static_cast<size_t>(R.MaxRecipients) : Pending.size();
+    size_t Limit = R.MaxRecipients > 0 ? static_cast<size_t>(R.MaxRecipients) : Pending.size();
     FProgress.RecipientsTotal = static_cast<int>(Pending.size());
     FProgress.Split = Pending.size() > Limit;
 
@@ -192,6 +192,11 @@ void TSendRun::Converse(const TSendRequest& R)
     }
     if (OnConnected)
         OnConnected();
+    // Every address is checked before the first transaction, so a bad one half-way down a
+    // long list cannot stop the send after part of it went out.
+    for (const size_t i : Pending)
+        if (Rows[i].Address.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            throw Exception("Invalid character in command");
 
     if (Rows.empty()) {
         // Nothing to send to: the client's own check reports the incomplete header.
@@ -214,7 +219,7 @@ void TSendRun::Converse(const TSendRequest& R)
         for (const size_t i : Chunk)
             Envelope.push_back("<" + Rows[i].Address + ">");
         std::vector<size_t> Taken;
-        bool GiveUp = false;
+        bool GiveUp = false, Cut = false;
         size_t Next = 0;
         C.OnRecipientReply = [&](const std::string&, int Code, const std::string& Reply) {
             Current = Chunk[Next++];
@@ -227,6 +232,7 @@ void TSendRun::Converse(const TSendRequest& R)
                         if (Rows[i].Outcome == TSendOutcome::NotTried)
                             Settle(Rows[i], TSendOutcome::Deferred, Code, Reply);
                 }
+                Cut = true;
                 return false;
             }
             if (!ReplyRefused(Code, RecipientLimit)) {
@@ -241,6 +247,10 @@ void TSendRun::Converse(const TSendRequest& R)
         C.SetEnvelope(Envelope);
         C.SendMail();
 
+        // A server that said 452 after some recipients has shown its limit: later
+        // transactions keep to it instead of being cut by another 452 each.
+        if (Cut)
+            Limit = std::min(Limit, Taken.size());
         if (!Taken.empty()) {
             FDelivered = true;
             for (const size_t i : Taken)

@@ -226,11 +226,15 @@ void TSmtpClient::CheckArguments()
 {
     const TPostMessage& M = *FPostMessage;
     CheckArgument(M.FromAddress());
+    // With an envelope only its entries become commands; the record's lists feed the
+    // header block, which the composer cleans.
+    if (FEnvelope) {
+        for (const std::string& Entry : *FEnvelope)
+            CheckArgument(ExtractAddress(Entry));
+        return;
+    }
     for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
         for (const std::string& Entry : List->Items())
-            CheckArgument(ExtractAddress(Entry));
-    if (FEnvelope)
-        for (const std::string& Entry : *FEnvelope)
             CheckArgument(ExtractAddress(Entry));
 }
 

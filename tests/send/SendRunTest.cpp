@@ -49,9 +49,11 @@ TEST(SendRun, TransactionsRefusalsAndReport)
     } Cases[] = {
         {"a limit splits the list", {"a@x.test", "b@x.test", "c@x.test"}, 2, true,
          Start + A + B + Data + Start + C + Data + Bye, "", "accepted 250 1; accepted 250 1; accepted 250 2"},
-        {"452 starts the next transaction with the rest", {"a@x.test", "b@x.test", "c@x.test"}, 0, true,
-         Start + A + Rcpt("b@x.test", "452 4.5.3 Too many recipients") + Data + Start + B + C + Data + Bye, "",
-         "accepted 250 1; accepted 250 2; accepted 250 2"},
+        {"452 starts the next transaction with the rest, kept to the limit it showed",
+         {"a@x.test", "b@x.test", "c@x.test", "d@x.test", "e@x.test"}, 0, true,
+         Start + A + B + Rcpt("c@x.test", "452 4.5.3 Too many recipients") + Data + Start + C +
+             Rcpt("d@x.test", "250 ok") + Data + Start + Rcpt("e@x.test", "250 ok") + Data + Bye,
+         "", "accepted 250 1; accepted 250 1; accepted 250 2; accepted 250 2; accepted 250 3"},
         {"452 with nothing accepted defers the rest", {"a@x.test", "b@x.test", "c@x.test"}, 1, true,
          Start + A + Data + Start + Rcpt("b@x.test", "452 4.5.3 later") + Bye, "",
          "accepted 250 1; deferred 452 2; deferred 452 2"},
@@ -67,6 +69,8 @@ TEST(SendRun, TransactionsRefusalsAndReport)
          "", "accepted 250 1; accepted 0 0; not-tried 0 0", {"Ann <b@x.test>"}},
         {"the first error wins over a refused QUIT", {"a@x.test"}, 0, true,
          Start + A + "C: DATA\nS: 354 go\nD:\nS: 554 spam\nC: QUIT\nS: 500 no\n", "554 spam\r\n", "not-tried 250 0"},
+        {"a line break in any address stops the send before the first transaction", {"a@x.test", "b@x.test\rX"}, 2,
+         true, Bye, "Invalid character in command", "not-tried 0 0; not-tried 0 0"},
         {"a refused connection", {"a@x.test"}, 0, true, "", "Connection Failed", "not-tried 0 0"},
     };
     for (const auto& Case : Cases) {

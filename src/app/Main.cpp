@@ -30,6 +30,7 @@
 #include "base/Exception.h"
 #include "base/Stream.h"
 #include "platform/SettingsStore.h"
+#include "send/SendRequest.h"
 #include "nntp/NntpClient.h"
 #include "smtp/SmtpClient.h"
 
@@ -334,8 +335,8 @@ void Tmainform::reject() {}
 
 void Tmainform::BitBtn9Click()
 {
-    Edit2->setText(QStringLiteral("25"));
-    Edit3->setText(QStringLiteral("TmpStr"));
+    Edit2->setText(QString::number(TSendRequest::DefaultPort));
+    Edit3->setText(QString::fromUtf8(TSendRequest::DefaultUserID));
 }
 
 void Tmainform::BitBtn10Click() { FDialogs.ShowHelp(ProgramDir() + "/" + HelpFile); }

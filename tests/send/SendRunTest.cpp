@@ -99,6 +99,7 @@ TEST(SendRun, TransactionsRefusalsAndReport)
         R.Recipients = Case.To;
         R.AlreadyAccepted = Case.Done;
         R.MaxRecipients = Case.Max;
+        R.PauseMs = 1;  // the pause path runs; its length is not what is tested
         R.SkipRefused = Case.Skip;
         std::string Error;
         try {

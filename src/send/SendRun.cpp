@@ -90,7 +90,9 @@ void TSendRun::Prepare(const TSendRequest& R)
 void TSendRun::Pause(int Ms)
 {
     const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
-    for (auto Now = std::chrono::steady_clock::now(); Now < End; Now = std::chrono::steady_clock::now())
+    // Stop ends the pause at once; the next command then ends with the transport's abort.
+    for (auto Now = std::chrono::steady_clock::now(); Now < End && !FClient.CancelRequested();
+         Now = std::chrono::steady_clock::now())
         SleepAndProcessMessages(static_cast<int>(
             std::min<int64_t>(50, std::chrono::duration_cast<std::chrono::milliseconds>(End - Now).count() + 1)));
 }

@@ -8,8 +8,12 @@
     curl (and msmtp) sending the same content pre-composed by Python's email package;
     plus quillcast-send's peak memory (/usr/bin/time -v), to be at most 4x the file.
 
---baseline PATH adds another quillcast-send build to both, for before/after figures taken
-in the same run; --only a|b runs one of the two.
+(c) the 10 000 recipients against our own sink (smtp_limit_sink) that takes 100 per
+    transaction and answers 452 past them, so the list takes 100 transactions, vs the
+    same sink without the limit (one transaction); to be at most 1.2x.
+
+--baseline PATH adds another quillcast-send build to (a) and (b), for before/after figures
+taken in the same run; --only a|b|c runs one of the three.
 
 Runs are interleaved (each round runs every tool once, in a shuffled order) so that the machine's changing
 load hits all tools alike. Wall time is perf_counter around a blocking wait.
@@ -53,6 +57,17 @@ def start_sink(port, log):
             time.sleep(0.05)
     proc.terminate()
     sys.exit("smtp-sink did not start (see %s)" % log.name)
+
+
+def start_limit_sink(binary, limit, work):
+    port_file = os.path.join(work, "limit-sink-%d.port" % limit)
+    proc = subprocess.Popen(["timeout", "900", binary, port_file, str(limit)])
+    for _ in range(100):
+        if os.path.exists(port_file) and open(port_file).read().endswith("\n"):
+            return proc, int(open(port_file).read())
+        time.sleep(0.05)
+    proc.terminate()
+    sys.exit("smtp_limit_sink did not start")
 
 
 def run(argv, stdin_path=None):
@@ -102,7 +117,8 @@ def main():
     ap.add_argument("--attachment-mib", type=int, default=50)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--runs-big", type=int, default=3)
-    ap.add_argument("--only", choices=["a", "b"], help="run one of the two benchmarks")
+    ap.add_argument("--only", choices=["a", "b", "c"], help="run one of the three benchmarks")
+    ap.add_argument("--limit-sink", help="path of smtp_limit_sink, for (c)")
     ap.add_argument("--baseline", help="another quillcast-send build to compare in the same run")
     args = ap.parse_args()
 
@@ -136,14 +152,34 @@ def main():
         ours = [("quillcast-send", send)] + ([("baseline", [args.baseline] + common)] if args.baseline else [])
         curl = ["curl", "-sS", "--max-time", "280", "smtp://127.0.0.1:%d" % port, "--mail-from", FROM]
         print("sink: smtp-sink -p on 127.0.0.1:%d (no PIPELINING); work dir %s" % (port, work))
-        if args.only != "b":
+        if args.only in (None, "a"):
             compare("(a) one message, %d recipients, one transaction" % args.recipients, [
                 (name, argv + ["--to-file", rcpt_file, "--subject", "bench small message", "--body", BODY], None)
                 for name, argv in ours] + [
                 ("msmtp", ["msmtp", "-C", msmtprc, "-a", "sink"] + rcpt, small_eml),
                 ("curl", curl + [a for r in rcpt for a in ("--mail-rcpt", r)] + ["-T", small_eml], None),
             ], args.runs)
-        if args.only == "a":
+        if args.only in (None, "c") and args.limit_sink:
+            limited, port100 = start_limit_sink(args.limit_sink, 100, work)
+            unlimited, port0 = start_limit_sink(args.limit_sink, 0, work)
+            try:
+                body = ["--from", FROM, "--quiet", "--to-file", rcpt_file, "--subject", "bench", "--body", BODY]
+                at = lambda p: [args.send, "--host", "127.0.0.1", "--port", str(p)] + body
+                results, _ = compare("(c) %d recipients, our sink taking 100 per transaction vs no limit"
+                                     % args.recipients, [
+                    ("quillcast-send", at(port0), None),
+                    ("452 every 100", at(port100), None),
+                    ("--max-recip 100", at(port100) + ["--max-recipients", "100"], None),
+                ], args.runs)
+                one = statistics.median(results["quillcast-send"])
+                for name in ("452 every 100", "--max-recip 100"):
+                    print("  %s: %.2f x the single transaction (limit 1.2)"
+                          % (name, statistics.median(results[name]) / one))
+            finally:
+                for proc in (limited, unlimited):
+                    proc.terminate()
+                    proc.wait()
+        if args.only in ("a", "c"):
             return
 
         size = args.attachment_mib * 1048576

@@ -38,6 +38,7 @@ const TCaptionEntry CaptionTable[] = {
     {"RadioButton2", {"To CarbonCopy", "Копия"}},
     {"RadioButton3", {"To BlindCarbonCopy", "Скрытая копия"}},
     {"BitBtn9", {"Reset", "Сброс"}},
+    {"DeliveryBtn", {"Connection and delivery…", "Соединение и доставка…"}},
     {"Openaddresses1", {"Open addresses", "Открыть адреса"}},
     {"OpenMessage1", {"Open message", "Открыть сообщение"}},
     {"Send1", {"Send!", "Отправить!"}},
@@ -58,6 +59,18 @@ const char* const LangTexts[ltCount_][2] = {
     /* ltSentSuccessfully */ {"Sent successfully", "Отправлено успешно"},
     /* ltAreYouSure       */ {"Are you sure?", "Вы уверены?"},
     /* ltEndProgram       */ {"End the program?", "Завершить работу?"},
+    /* ltRecipientOf      */ {"recipient %1 of %2", "получатель %1 из %2"},
+    /* ltDeliveryTitle    */ {"Connection and delivery", "Соединение и доставка"},
+    /* ltMaxRecipients    */ {"Recipients per message (0 = no limit)", "Получателей в сообщении (0 = без ограничения)"},
+    /* ltPauseMs          */ {"Pause between messages, ms", "Пауза между сообщениями, мс"},
+    /* ltSkipRefused      */ {"Skip refused recipients", "Пропускать отвергнутых получателей"},
+    /* ltResultsTitle     */ {"Recipients not reached", "Недоставленные получатели"},
+    /* ltEntry            */ {"Entry", "Запись"},
+    /* ltOutcome          */ {"Outcome", "Итог"},
+    /* ltServerReply      */ {"Server reply", "Ответ сервера"},
+    /* ltSaveReport       */ {"Save report…", "Сохранить отчёт…"},
+    /* ltKeepOnly         */ {"Keep only these in the list", "Оставить в списке только их"},
+    /* ltClose            */ {"Close", "Закрыть"},
 };
 
 }  // namespace

@@ -23,6 +23,18 @@ enum TLangText {
     ltSentSuccessfully,
     ltAreYouSure,
     ltEndProgram,
+    ltRecipientOf,      // progress bar of a list in several transactions: N, M
+    ltDeliveryTitle,    // the "Connection and delivery" dialog and its fields
+    ltMaxRecipients,
+    ltPauseMs,
+    ltSkipRefused,
+    ltResultsTitle,     // the results dialog, its columns and its buttons
+    ltEntry,
+    ltOutcome,
+    ltServerReply,
+    ltSaveReport,
+    ltKeepOnly,
+    ltClose,
     ltCount_
 };
 

@@ -1,5 +1,7 @@
 #include "Main.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QCloseEvent>
@@ -26,8 +28,10 @@
 #include "ProgramFolder.h"
 #include "Rabout.h"
 #include "Splash.h"
+#include "base/Exception.h"
 #include "base/Stream.h"
 #include "platform/SettingsStore.h"
+#include "send/SendRequest.h"
 #include "nntp/NntpClient.h"
 #include "smtp/SmtpClient.h"
 
@@ -190,6 +194,7 @@ void Tmainform::CreateControls()
     Edit4 = MakeEdit(GroupBox2, "Edit4", 110, 26, 130);
     Label6 = Make<QLabel>(GroupBox2, "Label6", 12, 59, 96, 16);
     Edit5 = MakeEdit(GroupBox2, "Edit5", 110, 56, 130);
+    DeliveryBtn = MakeButton(p, "DeliveryBtn", 268, 164, 252, 26, "Recipient limits, pauses and refused recipients");
     Label9 = Make<QLabel>(p, "Label9", 280, 133, 90, 16);
     ComboBox1 = Make<QComboBox>(p, "ComboBox1", 378, 129, 142, 24);
     ComboBox1->addItem(QString());
@@ -197,6 +202,7 @@ void Tmainform::CreateControls()
     ComboBox1->setToolTip(QStringLiteral("Choose language you prefer"));
 
     Bind(Sendbtn, &QPushButton::clicked, &Tmainform::SendbtnClick);
+    Bind(DeliveryBtn, &QPushButton::clicked, &Tmainform::DeliveryBtnClick);
     Bind(BitBtn1, &QPushButton::clicked, &Tmainform::BitBtn1Click);
     Bind(BitBtn10, &QPushButton::clicked, &Tmainform::BitBtn10Click);
     connect(BitBtn4, &QPushButton::clicked, this, &QWidget::close);
@@ -267,6 +273,19 @@ void Tmainform::FormCreate()
     Edit6->setText(Q(reg.ReadString("Host")));
     Edit4->setText(Q(reg.ReadString("Name")));
     Edit5->setText(Q(reg.ReadString("Mail")));
+    // Values a settings file of the first version does not have, or holds garbled, keep
+    // their defaults.
+    const auto number = [&reg](const char* Name, int Default) {
+        if (!reg.ValueExists(Name)) return Default;
+        try {
+            return std::max(0, StrToInt(reg.ReadString(Name)));
+        } catch (const Exception&) {
+            return Default;
+        }
+    };
+    Delivery.MaxRecipients = number("MaxRecipients", 0);
+    Delivery.PauseMs = number("PauseMs", 0);
+    Delivery.SkipRefused = number("SkipRefused", 0) != 0;
     if (reg.ReadString("Language") == Caption("ComboBox1.0", lgRussian)) {
         ComboBox1->setCurrentIndex(1);
         ComboBox1Change();
@@ -289,6 +308,9 @@ void Tmainform::FormClose()
     reg.WriteString("Port", Edit2->text().toStdString());
     reg.WriteString("Mail", Edit5->text().toStdString());
     reg.WriteString("Login", Edit3->text().toStdString());
+    reg.WriteString("MaxRecipients", std::to_string(Delivery.MaxRecipients));
+    reg.WriteString("PauseMs", std::to_string(Delivery.PauseMs));
+    reg.WriteString("SkipRefused", Delivery.SkipRefused ? "1" : "0");
 }
 
 void Tmainform::closeEvent(QCloseEvent* Event)
@@ -314,8 +336,8 @@ void Tmainform::reject() {}
 
 void Tmainform::BitBtn9Click()
 {
-    Edit2->setText(QStringLiteral("25"));
-    Edit3->setText(QStringLiteral("TmpStr"));
+    Edit2->setText(QString::number(TSendRequest::DefaultPort));
+    Edit3->setText(QString::fromUtf8(TSendRequest::DefaultUserID));
 }
 
 void Tmainform::BitBtn10Click() { FDialogs.ShowHelp(ProgramDir() + "/" + HelpFile); }

@@ -24,6 +24,7 @@ class QTabWidget;
 class TAddressListModel;
 class TRaboutForm;
 class TNntpClient;
+class TSendReport;
 class TSmtpClient;
 class TSplashform;
 
@@ -85,6 +86,7 @@ public:
     QLabel* Label4;
     QLineEdit* Edit3;       // user ID
     QPushButton* BitBtn9;   // reset
+    QPushButton* DeliveryBtn;  // "Connection and delivery…"
     QGroupBox* GroupBox2;
     QLabel* Label3;
     QLineEdit* Edit4;       // sender's name
@@ -107,6 +109,10 @@ public:
     // A news client the window carries but never drives: port 119, mixed cache mode.
     std::unique_ptr<TNntpClient> NntpClient1;
 
+    // Recipients per transaction, pause and refusal handling; settings MaxRecipients,
+    // PauseMs and SkipRefused, edited through DeliveryBtn.
+    TDeliverySettings Delivery;
+
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
     std::string HelpFile;
@@ -122,6 +128,7 @@ public:
     void FormCloseQuery(bool& CanClose);
     void FormClose();
     void BitBtn9Click();   // Reset
+    void DeliveryBtnClick();
     void BitBtn10Click();  // Help
     void BitBtn1Click();   // About
     void Terminate1Click();
@@ -181,6 +188,10 @@ private:
     int MemoTextWidth() const;
     // Runs the protected part of a send and the clean-up that always follows it.
     void Send();
+    // After a send that did not reach everyone: the results dialog and what it asks for.
+    void ShowResults(const TSendReport& Report);
+    TDialogTexts Texts(std::initializer_list<TLangText> Title, std::initializer_list<TLangText> Labels,
+                       std::initializer_list<TLangText> Buttons) const;
     void SetCaption(const char* Control, const char* Text);
     // Binds a handler so that an exception escaping it reaches the error report.
     template <class Signal, class Sender>

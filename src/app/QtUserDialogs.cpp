@@ -1,6 +1,14 @@
 #include "QtUserDialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -124,3 +132,64 @@ void TQtUserDialogs::ShowHelp(const std::string& HelpFile)
 }
 
 void TQtUserDialogs::OpenUrl(const std::string& Url) { QDesktopServices::openUrl(QUrl::fromUserInput(Q(Url))); }
+
+bool TQtUserDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings)
+{
+    QDialog dialog(DialogParent());
+    dialog.setWindowFlags(dialog.windowFlags() | AboveProgress);
+    dialog.setWindowTitle(Q(Texts.Title));
+    auto* form = new QFormLayout(&dialog);
+    auto* max = new QSpinBox(&dialog);
+    max->setObjectName(QStringLiteral("MaxRecipients"));
+    max->setRange(0, 1000000);
+    max->setValue(Settings.MaxRecipients);
+    auto* pause = new QSpinBox(&dialog);
+    pause->setObjectName(QStringLiteral("PauseMs"));
+    pause->setRange(0, 3600000);
+    pause->setValue(Settings.PauseMs);
+    auto* skip = new QCheckBox(Q(Texts.Labels.at(2)), &dialog);
+    skip->setObjectName(QStringLiteral("SkipRefused"));
+    skip->setChecked(Settings.SkipRefused);
+    form->addRow(Q(Texts.Labels.at(0)), max);
+    form->addRow(Q(Texts.Labels.at(1)), pause);
+    form->addRow(skip);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    Settings = {max->value(), pause->value(), skip->isChecked()};
+    return true;
+}
+
+TResultsAnswer TQtUserDialogs::ShowResults(const TDialogTexts& Texts, const TResultRows& Rows)
+{
+    QDialog dialog(DialogParent());
+    dialog.setWindowFlags(dialog.windowFlags() | AboveProgress);
+    dialog.setWindowTitle(Q(Texts.Title));
+    dialog.resize(560, 320);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* table = new QTableWidget(static_cast<int>(Rows.size()), 3, &dialog);
+    QStringList headers;
+    for (const std::string& h : Texts.Labels) headers << Q(h);
+    table->setHorizontalHeaderLabels(headers);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->horizontalHeader()->setStretchLastSection(true);
+    for (int r = 0; r < static_cast<int>(Rows.size()); ++r)
+        for (int c = 0; c < 3; ++c) table->setItem(r, c, new QTableWidgetItem(Q(Rows[r][c])));
+    layout->addWidget(table);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    TResultsAnswer answer = TResultsAnswer::Close;
+    const TResultsAnswer answers[] = {TResultsAnswer::SaveReport, TResultsAnswer::KeepOnly, TResultsAnswer::Close};
+    for (int i = 0; i < 3; ++i) {
+        QPushButton* b = buttons->addButton(Q(Texts.Buttons.at(i)), i == 2 ? QDialogButtonBox::RejectRole
+                                                                           : QDialogButtonBox::ActionRole);
+        QObject::connect(b, &QPushButton::clicked, &dialog, [&answer, &dialog, a = answers[i]] {
+            answer = a;
+            dialog.done(0);
+        });
+    }
+    layout->addWidget(buttons);
+    dialog.exec();
+    return answer;
+}

@@ -24,6 +24,8 @@ public:
     // Raises EFOpenError when the help file is missing.
     void ShowHelp(const std::string& HelpFile) override;
     void OpenUrl(const std::string& Url) override;
+    bool EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings) override;
+    TResultsAnswer ShowResults(const TDialogTexts& Texts, const TResultRows& Rows) override;
 
 private:
     bool RunFileDialog(TFileDialog& Dialog, bool Save);

@@ -1,10 +1,12 @@
 // The send driver of the main window: Send, Stop and the handlers of the SMTP client's
-// events. One press of Send is one conversation: connect, one mail transaction to the
-// whole list, disconnect; the window is restored and any error reported whatever happens.
+// events. One press of Send fills a send request from the window and runs it (one
+// conversation; one transaction unless the delivery settings or the server ask for more);
+// the window is restored and any error reported whatever happens.
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -18,18 +20,11 @@
 #include "base/Exception.h"
 #include "mime/MessageComposer.h"
 #include "nntp/NntpClient.h"
+#include "send/SendRun.h"
 #include "smtp/SmtpClient.h"
+#include "transport/SockErrors.h"
 
 namespace {
-
-// The port field as a port number; the runtime's conversion error for a text that is not
-// a number, and a port error outside 1 to 65535.
-int PortNumber(const std::string& Text)
-{
-    const int port = StrToInt(Text);
-    if (port < 1 || port > 65535) throw Exception(Format("'%s' is not a valid port number", Text.c_str()));
-    return port;
-}
 
 // The lengths of the displayed lines of one paragraph laid out Width pixels wide.
 std::vector<int> WrappedLengths(const QString& Text, const QFont& Font, const QTextOption& Option, qreal Width)
@@ -54,11 +49,11 @@ void Tmainform::CreateComponents()
     SmtpClient1 = std::make_unique<TSmtpClient>();
     TSmtpClient& c = *SmtpClient1;
     c.Name = "SmtpClient1";
-    c.SetPort(25);
-    c.SetTimeOut(5000);
+    c.SetPort(TSendRequest::DefaultPort);
+    c.SetTimeOut(TSendRequest::DefaultTimeOut);
     c.SetReportLevel(0);
-    c.SetUserID("TmpStr");
-    c.PostMessage().SetLocalProgram("Created by Veskor");
+    c.SetUserID(TSendRequest::DefaultUserID);
+    c.PostMessage().SetLocalProgram(TSendRequest::DefaultLocalProgram);
     c.SetEncodeType(uuMime);
     c.SetClearParams(true);
     c.SetSubType(mtPlain);
@@ -147,54 +142,104 @@ void Tmainform::SendbtnClick()
 
 void Tmainform::Send()
 {
-    TSmtpClient& c = *SmtpClient1;
     FSending = true;
     Splashform->show();
     Splashform->raise();
     setEnabled(false);
+    QProgressBar* bar = Splashform->ProgressBar;
+    bar->reset();
+    bar->setFormat(QStringLiteral("%p%"));
+    bar->show();
 
+    TSendRun run(*SmtpClient1);
+    run.OnConnected = [this] { Splashform->Button1->show(); };
+    run.OnProgress = [this, bar](const TSendProgress& p) {
+        bar->setRange(0, static_cast<int>(std::max<int64_t>(1, p.BytesTotal)));
+        bar->setValue(static_cast<int>(p.BytesSent));
+        if (p.Split)
+            bar->setFormat(QString::fromUtf8(LangText(ltRecipientOf, Language()))
+                               .arg(p.RecipientsDone + p.RecipientsInTransaction)
+                               .arg(p.RecipientsTotal));
+    };
     std::exception_ptr error;
     try {
-        c.ClearParameters();
-        c.SetHost(Edit6->text().toStdString());
-        c.SetPort(PortNumber(Edit2->text().toStdString()));
-        c.SetUserID(Edit3->text().toStdString());
-        TPostMessage& m = c.PostMessage();
-        m.SetFromAddress(Edit5->text().toStdString());
-        m.SetFromName(Edit4->text().toStdString());
-        m.SetSubject(Edit1->text().toStdString());
-        if (RadioButton1->isChecked()) m.SetToAddress(Addresses->Items());
-        if (RadioButton3->isChecked()) m.SetToBlindCarbonCopy(Addresses->Items());
-        if (RadioButton2->isChecked()) m.SetToCarbonCopy(Addresses->Items());
-        for (int i = 0; i < ListBox1->count(); ++i) m.Attachments().Add(ListBox1->item(i)->text().toStdString());
-        TStringList body;
-        for (const std::string& line : DisplayedLines()) body.Add(line);
-        m.SetBody(body);
-        c.SetTimeOut(5000);
-        // A server that goes silent cannot hold the window for ever, Stop button or not.
-        c.SetReplyTimeOut(60000);
-        m.SetDate(MessageDate());
-
-        c.Connect();
-        Splashform->Button1->show();
-        c.SendMail();
-        c.Disconnect();
+        TSendRequest r;
+        r.Host = Edit6->text().toStdString();
+        r.Port = ParsePortNumber(Edit2->text().toStdString());
+        r.UserID = Edit3->text().toStdString();
+        r.FromAddress = Edit5->text().toStdString();
+        r.FromName = Edit4->text().toStdString();
+        r.Subject = Edit1->text().toStdString();
+        r.Mode = RadioButton1->isChecked()   ? TRecipientMode::To
+                 : RadioButton2->isChecked() ? TRecipientMode::CarbonCopy
+                                             : TRecipientMode::BlindCarbonCopy;
+        r.Recipients = Addresses->Items().Items();
+        for (int i = 0; i < ListBox1->count(); ++i) r.Attachments.push_back(ListBox1->item(i)->text().toStdString());
+        r.Body = DisplayedLines();
+        r.MaxRecipients = Delivery.MaxRecipients;
+        r.PauseMs = Delivery.PauseMs;
+        r.SkipRefused = Delivery.SkipRefused;
+        run.Run(r);
     } catch (...) {
         error = std::current_exception();
     }
-    // The clean-up always runs to its end; when it fails too, the first error is the one
-    // the user is told about.
-    try {
-        if (c.Connected()) c.Disconnect();
-    } catch (...) {
-        if (!error) error = std::current_exception();
-    }
-    c.ClearParameters();
+    SmtpClient1->ClearParameters();
     Splashform->Button1->hide();
+    bar->hide();
     Splashform->hide();
     setEnabled(true);
     FSending = false;
+    // The error text stays the transport's; the reason is shown under it.
+    if (!run.ConnectFailure().empty()) error = std::make_exception_ptr(ESockError("Connection Failed.\n" + run.ConnectFailure()));
+    // After a failure the error report says what happened, unless some got the message.
+    if (!error || run.Delivered()) ShowResults(run.Report());
     if (error) std::rethrow_exception(error);
+}
+
+TDialogTexts Tmainform::Texts(std::initializer_list<TLangText> Title, std::initializer_list<TLangText> Labels,
+                              std::initializer_list<TLangText> Buttons) const
+{
+    TDialogTexts t;
+    for (const TLangText x : Title) t.Title = LangText(x, Language());
+    for (const TLangText x : Labels) t.Labels.push_back(LangText(x, Language()));
+    for (const TLangText x : Buttons) t.Buttons.push_back(LangText(x, Language()));
+    return t;
+}
+
+void Tmainform::ShowResults(const TSendReport& Report)
+{
+    TResultRows rows;
+    TStringList missed;  // the entries as stored, so the user can fix and resend them
+    for (const TSendRow& row : Report.Rows()) {
+        // An entry with no address in it was nobody to send to.
+        if (row.Outcome == TSendOutcome::Accepted || row.Address.empty()) continue;
+        rows.push_back({row.Entry, TSendReport::OutcomeText(row.Outcome), row.Reply});
+        missed.Add(row.Entry);
+    }
+    if (rows.empty()) return;
+    const TDialogTexts texts = Texts({ltResultsTitle}, {ltEntry, ltOutcome, ltServerReply}, {ltSaveReport, ltKeepOnly, ltClose});
+    for (;;) {
+        switch (FDialogs.ShowResults(texts, rows)) {
+        case TResultsAnswer::SaveReport: {
+            TFileDialog dialog{LangText(ltSaveReport, Language()), "CSV (*.csv)|*.csv|All files (*)|*", 1, "", AddressListDir(), "csv"};
+            if (FDialogs.SaveFile(dialog)) Report.SaveToFile(dialog.FileName);
+            break;
+        }
+        case TResultsAnswer::KeepOnly:
+            Addresses->Clear();
+            for (const std::string& entry : missed.Items()) Addresses->Add(entry);
+            numadr();
+            return;
+        case TResultsAnswer::Close: return;
+        }
+    }
+}
+
+void Tmainform::DeliveryBtnClick()
+{
+    TDeliverySettings edited = Delivery;
+    if (FDialogs.EditDelivery(Texts({ltDeliveryTitle}, {ltMaxRecipients, ltPauseMs, ltSkipRefused}, {}), edited))
+        Delivery = edited;
 }
 
 // ---- Handlers of the client's events
@@ -231,10 +276,10 @@ void Tmainform::SmtpClient1InvalidHost(bool& Handled)
     }
 }
 
+// Raised only when refusals hang up; the send run ends the conversation after it.
 void Tmainform::SmtpClient1RecipientNotFound(const std::string& Recipient)
 {
     FDialogs.ShowMessage("Recipient \"" + Recipient + "\" not found");
-    SmtpClient1->Disconnect();
 }
 
 void Tmainform::SmtpClient1HeaderIncomplete(bool&, int) { SmtpClient1->Disconnect(); }

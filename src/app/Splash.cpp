@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 
@@ -24,7 +25,7 @@ TSplashform::TSplashform(TUserDialogs& Dialogs) : QFrame(nullptr), FDialogs(Dial
 {
     setObjectName(QStringLiteral("Splashform"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setFixedSize(284, 135);
+    setFixedSize(284, 150);
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(2);
     setAutoFillBackground(true);
@@ -39,9 +40,14 @@ TSplashform::TSplashform(TUserDialogs& Dialogs) : QFrame(nullptr), FDialogs(Dial
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setGeometry(5, 62, 273, 18);
 
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(20, 84, 244, 18);
+    ProgressBar->hide();
+
     Button1 = new QPushButton(QStringLiteral("Stop"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry((284 - 75) / 2, 94, 75, 25);
+    Button1->setGeometry((284 - 75) / 2, 110, 75, 25);
     Button1->hide();
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded(FDialogs, [this] { Button1Click(); }); });
 

@@ -1,10 +1,12 @@
 #pragma once
 // The splash window shown while the program starts, and again as the progress window of
-// every send: borderless, always on top, a title, one status line and a Stop button.
+// every send: borderless, always on top, a title, one status line, a progress bar and a
+// Stop button.
 #include <QFrame>
 #include <functional>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class TUserDialogs;
 class QWidget;
@@ -21,6 +23,9 @@ public:
 
     QLabel* Label3;       // title
     QLabel* Label1;       // status line
+    // Under the status line while a send runs: bytes of the current message, or the
+    // recipients reached when the list takes several transactions. Hidden otherwise.
+    QProgressBar* ProgressBar;
     QPushButton* Button1; // Stop
 
     // Run by Stop before the window is put back: cancels the send in progress.

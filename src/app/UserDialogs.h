@@ -2,7 +2,9 @@
 // Every dialog the application shows goes through this interface: the message boxes,
 // confirmations, input prompts, file dialogs, the error report, the help viewer and the
 // browser. The window program uses the Qt implementation; tests answer from a script.
+#include <array>
 #include <string>
+#include <vector>
 
 // The state of one file dialog, kept by the window between runs the way a dialog
 // component keeps its properties. Filter: "Name|pattern|Name|pattern"; FilterIndex
@@ -15,6 +17,26 @@ struct TFileDialog {
     std::string InitialDir;
     std::string DefaultExt;  // added to a name typed without an extension (save dialogs)
 };
+
+// What the "Connection and delivery" dialog edits (kept in the settings file).
+struct TDeliverySettings {
+    int MaxRecipients = 0;  // per transaction; 0 = no limit
+    int PauseMs = 0;        // between transactions
+    bool SkipRefused = false;
+    bool operator==(const TDeliverySettings&) const = default;
+};
+
+// The captions of a dialog in the interface language: title, then its field labels or
+// column headers, then its buttons.
+struct TDialogTexts {
+    std::string Title;
+    std::vector<std::string> Labels;
+    std::vector<std::string> Buttons;
+};
+
+// The recipients a send did not reach: entry, outcome and server reply per row.
+using TResultRows = std::vector<std::array<std::string, 3>>;
+enum class TResultsAnswer { Close, SaveReport, KeepOnly };
 
 class TUserDialogs {
 public:
@@ -38,4 +60,10 @@ public:
     virtual void ShowHelp(const std::string& HelpFile) = 0;
     // Hands a web address to the user's browser.
     virtual void OpenUrl(const std::string& Url) = 0;
+    // "Connection and delivery": Labels are those of the three fields; on OK Settings
+    // holds what the user set and the result is true.
+    virtual bool EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings) = 0;
+    // The results of a send: Labels are the column headers, Buttons "Save report…",
+    // "Keep only these in the list" and Close; the answer is the button pressed.
+    virtual TResultsAnswer ShowResults(const TDialogTexts& Texts, const TResultRows& Rows) = 0;
 };

@@ -1,22 +1,21 @@
-// quillcast-send: delivers one message to a list of recipients in one SMTP transaction,
-// the way the window's Send does, for scripts and for machines without a display.
+// quillcast-send: delivers one message to a list of recipients, the way the window's Send
+// does, for scripts and for machines without a display. Arguments become a send request;
+// the send layer carries it out over one connection.
 //
 // Exit codes: 0 the server accepted the message for every recipient, 3 it accepted the
-// message but refused some recipients, 1 any failure (its text on standard error, worded
-// as the window's error report words it), 2 bad arguments.
+// message but some recipients were refused, deferred or not tried, 1 any failure (its text
+// on standard error, worded as the window's error report words it), 2 bad arguments.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdio>
-#include <ctime>
 #include <exception>
 #include <string>
-#include <utility>
 
 #include "base/Exception.h"
 #include "base/StringList.h"
-#include "mime/MessageComposer.h"
+#include "send/SendRun.h"
 #include "smtp/SmtpClient.h"
 
 namespace {
@@ -38,14 +37,10 @@ std::string ReportText(const std::string& Message)
 }
 
 struct TArguments {
-    std::string Host;
-    int Port = 25;
-    std::string UserID = "TmpStr";
-    std::string From, FromName, Subject, Mode = "bcc";
-    std::string ToFile, BodyFile, Body;
+    TSendRequest Request;
+    std::string ToFile, BodyFile, Body, ReportFile, ResumeFile;
     bool HasToFile = false, HasBodyFile = false, HasBody = false;
-    QStringList To, Attach;
-    int TimeOut = 5000, ReplyTimeOut = 60000;
+    QStringList To;
     bool Quiet = false;
 };
 
@@ -68,12 +63,17 @@ bool ParseNumber(const QString& Text, int Low, int High, int& Value)
 // Returns -1 when the arguments are usable, else the exit code.
 int ParseArguments(const QStringList& Argv, TArguments& A)
 {
+    TSendRequest& R = A.Request;
+    const QString Port = QString::number(TSendRequest::DefaultPort);
+    const QString TimeOut = QString::number(TSendRequest::DefaultTimeOut);
+    const QString ReplyTimeOut = QString::number(TSendRequest::DefaultReplyTimeOut);
     QCommandLineParser P;
-    P.setApplicationDescription("Sends one message to a list of recipients in one SMTP transaction.");
+    P.setApplicationDescription("Sends one message to a list of recipients over one SMTP connection.");
     const QCommandLineOption HelpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption HostOpt("host", "SMTP server name or IPv4 address.", "HOST");
-    const QCommandLineOption PortOpt("port", "Server port (default 25).", "PORT", "25");
-    const QCommandLineOption UserOpt("user-id", "Name sent with HELO (default TmpStr).", "NAME", "TmpStr");
+    const QCommandLineOption PortOpt("port", "Server port (default " + Port + ").", "PORT", Port);
+    const QCommandLineOption UserOpt("user-id", QString("Name sent with HELO (default %1).").arg(R.UserID.c_str()),
+                                     "NAME", R.UserID.c_str());
     const QCommandLineOption FromOpt("from", "Sender's address.", "ADDRESS");
     const QCommandLineOption FromNameOpt("from-name", "Sender's name.", "NAME");
     const QCommandLineOption ToFileOpt("to-file", "File of recipient entries, one per line.", "FILE");
@@ -83,13 +83,21 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     const QCommandLineOption BodyFileOpt("body-file", "File holding the message text.", "FILE");
     const QCommandLineOption BodyOpt("body", "The message text.", "TEXT");
     const QCommandLineOption AttachOpt("attach", "A file to attach (repeatable).", "FILE");
-    const QCommandLineOption TimeOutOpt("timeout", "Limit of the lookup and of the connect, ms (default 5000).", "MS", "5000");
+    const QCommandLineOption TimeOutOpt("timeout", "Limit of the lookup and of the connect, ms (default " + TimeOut + ").",
+                                        "MS", TimeOut);
     const QCommandLineOption ReplyTimeOutOpt(
-        "reply-timeout", "Limit of each wait for a reply and of a send that makes no progress, ms; 0 = none (default 60000).",
-        "MS", "60000");
+        "reply-timeout",
+        "Limit of each wait for a reply and of a send that makes no progress, ms; 0 = none (default " + ReplyTimeOut + ").",
+        "MS", ReplyTimeOut);
+    const QCommandLineOption MaxOpt("max-recipients", "Recipients per transaction; 0 = no limit (default).", "N", "0");
+    const QCommandLineOption PauseOpt("pause", "Pause between transactions, ms (default 0).", "MS", "0");
+    const QCommandLineOption ReportOpt("report", "Write a CSV row per recipient entry to FILE.", "FILE");
+    const QCommandLineOption ResumeOpt("resume", "Send only to the entries REPORT does not show as accepted.", "REPORT");
+    const QCommandLineOption StopOpt("stop-on-refusal", "Hang up at the first refused recipient.");
     const QCommandLineOption QuietOpt("quiet", "No progress lines.");
     P.addOptions({HelpOpt, HostOpt, PortOpt, UserOpt, FromOpt, FromNameOpt, ToFileOpt, ToOpt, ModeOpt, SubjectOpt,
-                  BodyFileOpt, BodyOpt, AttachOpt, TimeOutOpt, ReplyTimeOutOpt, QuietOpt});
+                  BodyFileOpt, BodyOpt, AttachOpt, TimeOutOpt, ReplyTimeOutOpt, MaxOpt, PauseOpt, ReportOpt, ResumeOpt,
+                  StopOpt, QuietOpt});
 
     if (!P.parse(Argv))
         return BadArguments(P.errorText());
@@ -101,7 +109,8 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
         return BadArguments("unexpected argument '" + P.positionalArguments().first() + "'");
     // Single-valued options given twice are a mistake rather than "the last one wins".
     for (const QCommandLineOption* O : {&HostOpt, &PortOpt, &UserOpt, &FromOpt, &FromNameOpt, &ToFileOpt, &ModeOpt,
-                                        &SubjectOpt, &BodyFileOpt, &BodyOpt, &TimeOutOpt, &ReplyTimeOutOpt})
+                                        &SubjectOpt, &BodyFileOpt, &BodyOpt, &TimeOutOpt, &ReplyTimeOutOpt, &MaxOpt,
+                                        &PauseOpt, &ReportOpt, &ResumeOpt})
         if (P.values(*O).size() > 1)
             return BadArguments("--" + O->names().first() + " given more than once");
 
@@ -113,21 +122,28 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
         return BadArguments("give either --to-file or --to");
     if (P.isSet(BodyFileOpt) && P.isSet(BodyOpt))
         return BadArguments("give either --body-file or --body");
-    if (!ParseNumber(P.value(PortOpt), 1, 65535, A.Port))
+    if (!ParseNumber(P.value(PortOpt), 1, 65535, R.Port))
         return BadArguments("'" + P.value(PortOpt) + "' is not a valid port number");
-    if (!ParseNumber(P.value(TimeOutOpt), 0, 0x7fffffff, A.TimeOut))
-        return BadArguments("'" + P.value(TimeOutOpt) + "' is not a valid time-out");
-    if (!ParseNumber(P.value(ReplyTimeOutOpt), 0, 0x7fffffff, A.ReplyTimeOut))
-        return BadArguments("'" + P.value(ReplyTimeOutOpt) + "' is not a valid time-out");
-    A.Mode = Utf8(P.value(ModeOpt));
-    if (A.Mode != "to" && A.Mode != "cc" && A.Mode != "bcc")
+    for (const auto& [Opt, Value] : {std::pair{&TimeOutOpt, &R.TimeOut}, std::pair{&ReplyTimeOutOpt, &R.ReplyTimeOut},
+                                     std::pair{&PauseOpt, &R.PauseMs}})
+        if (!ParseNumber(P.value(*Opt), 0, 0x7fffffff, *Value))
+            return BadArguments("'" + P.value(*Opt) + "' is not a valid time in ms");
+    if (!ParseNumber(P.value(MaxOpt), 0, 0x7fffffff, R.MaxRecipients))
+        return BadArguments("'" + P.value(MaxOpt) + "' is not a valid number of recipients");
+    const std::string Mode = Utf8(P.value(ModeOpt));
+    if (Mode != "to" && Mode != "cc" && Mode != "bcc")
         return BadArguments("--mode must be to, cc or bcc");
+    R.Mode = Mode == "to" ? TRecipientMode::To : Mode == "cc" ? TRecipientMode::CarbonCopy : TRecipientMode::BlindCarbonCopy;
 
-    A.Host = Utf8(P.value(HostOpt));
-    A.UserID = Utf8(P.value(UserOpt));
-    A.From = Utf8(P.value(FromOpt));
-    A.FromName = Utf8(P.value(FromNameOpt));
-    A.Subject = Utf8(P.value(SubjectOpt));
+    R.Host = Utf8(P.value(HostOpt));
+    R.UserID = Utf8(P.value(UserOpt));
+    R.FromAddress = Utf8(P.value(FromOpt));
+    R.FromName = Utf8(P.value(FromNameOpt));
+    R.Subject = Utf8(P.value(SubjectOpt));
+    // Unlike the window, a refused recipient does not end the conversation unless asked.
+    R.SkipRefused = !P.isSet(StopOpt);
+    for (const QString& File : P.values(AttachOpt))
+        R.Attachments.push_back(Utf8(File));
     A.HasToFile = P.isSet(ToFileOpt);
     A.ToFile = Utf8(P.value(ToFileOpt));
     A.To = P.values(ToOpt);
@@ -135,77 +151,97 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     A.BodyFile = Utf8(P.value(BodyFileOpt));
     A.HasBody = P.isSet(BodyOpt);
     A.Body = Utf8(P.value(BodyOpt));
-    A.Attach = P.values(AttachOpt);
+    A.ReportFile = Utf8(P.value(ReportOpt));
+    A.ResumeFile = Utf8(P.value(ResumeOpt));
     A.Quiet = P.isSet(QuietOpt);
     return -1;
 }
 
-int Send(const TArguments& A)
+// The files the arguments name, read as the window reads address and message files.
+void ReadFiles(TArguments& A)
 {
-    TSmtpClient Client;
-    int Refused = 0;
-    bool Delivered = false;
+    TSendRequest& R = A.Request;
+    if (A.HasToFile) {
+        TStringList List;
+        List.LoadFromFile(A.ToFile);
+        R.Recipients = List.Items();
+    } else {
+        for (const QString& To : A.To)
+            R.Recipients.push_back(Utf8(To));
+    }
+    TStringList Body;
+    if (A.HasBodyFile)
+        Body.LoadFromFile(A.BodyFile);
+    else if (A.HasBody)
+        Body.SetText(A.Body);
+    R.Body = Body.Items();
+    if (!A.ResumeFile.empty())
+        R.AlreadyAccepted = TSendReport::LoadFromFile(A.ResumeFile).AcceptedEntries();
+}
+
+int Send(TArguments& A)
+{
     try {
-        Client.SetHost(A.Host);
-        Client.SetPort(A.Port);
-        Client.SetUserID(A.UserID);
-        Client.SetTimeOut(A.TimeOut);
-        Client.SetReplyTimeOut(A.ReplyTimeOut);
-
-        TPostMessage& M = Client.PostMessage();
-        M.SetFromAddress(A.From);
-        M.SetFromName(A.FromName);
-        M.SetSubject(A.Subject);
-        M.SetLocalProgram("Created by Veskor");
-        M.SetDate(MessageDate());
-
-        TStringList& Recipients = A.Mode == "to"   ? M.ToAddress()
-                                  : A.Mode == "cc" ? M.ToCarbonCopy()
-                                                   : M.ToBlindCarbonCopy();
-        if (A.HasToFile) {
-            Recipients.LoadFromFile(A.ToFile);
-        } else {
-            for (const QString& To : A.To)
-                Recipients.Add(Utf8(To));
-        }
-        if (A.HasBodyFile)
-            M.Body().LoadFromFile(A.BodyFile);
-        else if (A.HasBody)
-            M.Body().SetText(A.Body);
-        for (const QString& File : A.Attach)
-            M.Attachments().Add(Utf8(File));
-
-        Client.OnPacketSent = [&Client, &A](TObject*) {
-            if (!A.Quiet)
-                std::fprintf(stderr, "%d bytes of %d sent\n", static_cast<int>(Client.BytesSent()),
-                             static_cast<int>(Client.BytesTotal()));
+        ReadFiles(A);
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "%s\n", ReportText(E.what()).c_str());
+        return exFailure;
+    }
+    TSmtpClient Client;
+    TSendRun Run(Client);
+    if (!A.Quiet) {
+        Client.OnPacketSent = [&Client](TObject*) {
+            std::fprintf(stderr, "%d bytes of %d sent\n", static_cast<int>(Client.BytesSent()),
+                         static_cast<int>(Client.BytesTotal()));
         };
-        // Unlike the window, a refused recipient does not end the conversation: the
-        // message still goes to the others.
-        Client.OnRecipientNotFound = [&Refused](const std::string& Recipient) {
-            ++Refused;
-            std::fprintf(stderr, "Recipient \"%s\" not found\n", Recipient.c_str());
+        Run.OnProgress = [](const TSendProgress& P) {
+            if (P.Split && P.BytesTotal == 0)
+                std::fprintf(stderr, "Transaction %d: recipients %d to %d of %d\n", P.Transaction, P.RecipientsDone + 1,
+                             P.RecipientsDone + P.RecipientsInTransaction, P.RecipientsTotal);
         };
-        Client.OnSuccess = [&Delivered](TObject*) { Delivered = true; };
+    }
+    Run.OnRecipient = [](const TSendRow& Row) {
+        if (Row.Outcome == TSendOutcome::Refused)
+            std::fprintf(stderr, "Recipient \"%s\" not found\n", Row.Entry.c_str());
+        else if (Row.Outcome == TSendOutcome::Deferred)
+            std::fprintf(stderr, "Recipient \"%s\" deferred: %s\n", Row.Entry.c_str(), Row.Reply.c_str());
+    };
 
-        Client.Connect();
-        Client.SendMail();
-        Client.Disconnect();
+    bool Failed = false;
+    try {
+        Run.Run(A.Request);
     } catch (const std::exception& E) {
         // Once the server has taken the message, a failed QUIT must not make a script send
         // it a second time: report it, but keep the delivery's exit code.
-        std::fprintf(stderr, "%s\n", ReportText(E.what()).c_str());
-        // A stalled send has already closed the connection: no QUIT behind unsent bytes.
-        if (Client.Connected()) {
-            try {
-                Client.Disconnect();
-            } catch (const std::exception&) {
-            }
-        }
-        if (!Delivered)
-            return exFailure;
+        std::string Text = ReportText(E.what());
+        if (!Run.ConnectFailure().empty())
+            Text += " " + Run.ConnectFailure();
+        std::fprintf(stderr, "%s\n", Text.c_str());
+        Failed = !Run.Delivered();
     }
-    return Refused > 0 ? exSomeRefused : exDelivered;
+    const TSendReport& Report = Run.Report();
+    if (!A.ReportFile.empty()) {
+        try {
+            Report.SaveToFile(A.ReportFile);
+        } catch (const std::exception& E) {
+            std::fprintf(stderr, "%s\n", ReportText(E.what()).c_str());
+            Failed = true;
+        }
+    }
+    if (!A.Quiet && Run.Transactions() > 0)
+        std::fprintf(stderr, "%d accepted, %d refused, %d deferred in %d transaction%s\n",
+                     Report.Count(TSendOutcome::Accepted), Report.Count(TSendOutcome::Refused),
+                     Report.Count(TSendOutcome::Deferred), Run.Transactions(), Run.Transactions() == 1 ? "" : "s");
+    if (Failed)
+        return exFailure;
+    // An entry with no address in it (an empty line) is nobody left out.
+    bool Everyone = true;
+    for (const TSendRow& Row : Report.Rows())
+        Everyone = Everyone && (Row.Outcome == TSendOutcome::Accepted || Row.Address.empty());
+    if (Everyone)
+        return exDelivered;
+    // Nobody got it (every recipient deferred, say): a failure, not a partial delivery.
+    return Run.Delivered() || Report.Count(TSendOutcome::Accepted) > 0 ? exSomeRefused : exFailure;
 }
 
 }  // namespace

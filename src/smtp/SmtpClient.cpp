@@ -75,7 +75,7 @@ std::string TSmtpClient::Command(const std::string& Line)
     Transaction(Line, Reply);
     // Multi-line replies are read whole, so their later lines are never taken as the
     // replies to the commands that follow.
-    ReadContinuation(Reply);
+    FLastReplyLine = ReadContinuation(Reply);
     return Reply;
 }
 
@@ -176,6 +176,14 @@ std::string TSmtpClient::ExtractAddress(const std::string& Entry)
     return Entry;
 }
 
+void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string>> Entries)
+{
+    // A new envelope for the same message keeps its composition; leaving envelopes drops it.
+    if (!Entries)
+        FComposed = false;
+    FEnvelope = std::move(Entries);
+}
+
 void TSmtpClient::ClearParameters()
 {
     FPostMessage->ClearParameters();
@@ -218,6 +226,13 @@ void TSmtpClient::CheckArguments()
 {
     const TPostMessage& M = *FPostMessage;
     CheckArgument(M.FromAddress());
+    // With an envelope only its entries become commands; the record's lists feed the
+    // header block, which the composer cleans.
+    if (FEnvelope) {
+        for (const std::string& Entry : *FEnvelope)
+            CheckArgument(ExtractAddress(Entry));
+        return;
+    }
     for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
         for (const std::string& Entry : List->Items())
             CheckArgument(ExtractAddress(Entry));
@@ -230,27 +245,46 @@ void TSmtpClient::Expect(const std::string& Line, int Limit)
         throw Exception(Reply);
 }
 
-void TSmtpClient::Transact()
+bool TSmtpClient::Transact()
 {
     TPostMessage& M = *FPostMessage;
     Expect("RSET", CommandLimit);
     Expect("MAIL FROM:<" + M.FromAddress() + ">", CommandLimit);
 
-    for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
-        // The count is taken once; a handler that shortens the list cannot make the loop
-        // run past its end.
-        const int Count = List->Count();
-        for (int i = 0; i < Count && i < List->Count(); ++i) {
-            const std::string Entry = List->Strings(i);
-            const std::string Address = ExtractAddress(Entry);
-            if (Address.empty())
-                continue;
-            // A refused recipient does not end the transaction.
-            Command("RCPT TO:<" + Address + ">");
-            if (ReplyRefused(ReplyCode(), RecipientLimit) && OnRecipientNotFound)
-                OnRecipientNotFound(Entry);
+    bool Ended = false;
+    int Accepted = 0;
+    // Returns false once the reply hook ended the recipients of this transaction.
+    const auto Recipient = [&](const std::string& Entry) {
+        const std::string Address = ExtractAddress(Entry);
+        if (Address.empty())
+            return true;
+        const std::string Reply = Command("RCPT TO:<" + Address + ">");
+        const int Code = ReplyCode();
+        if (OnRecipientReply && !OnRecipientReply(Entry, Code, FLastReplyLine))
+            return false;
+        // A refused recipient does not end the transaction.
+        if (!ReplyRefused(Code, RecipientLimit))
+            ++Accepted;
+        else if (OnRecipientNotFound)
+            OnRecipientNotFound(Entry);
+        return true;
+    };
+    if (FEnvelope) {
+        for (size_t i = 0; i < FEnvelope->size() && !Ended; ++i)
+            Ended = !Recipient((*FEnvelope)[i]);
+    } else {
+        for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
+            // The count is taken once; a handler that shortens the list cannot make the loop
+            // run past its end.
+            const int Count = List->Count();
+            for (int i = 0; i < Count && i < List->Count() && !Ended; ++i)
+                Ended = !Recipient(List->Strings(i));
         }
     }
+    // A transaction cut short before any recipient was taken has no message to send; nor
+    // has an envelope that every recipient refused (the server would only refuse DATA).
+    if (Accepted == 0 && (Ended || FEnvelope))
+        return false;
 
     Expect("DATA", CommandLimit);
     // Until "." is on its way, anything sent is message text: a QUIT would not be heard.
@@ -270,6 +304,7 @@ void TSmtpClient::Transact()
             OnFailure(this);
         throw Exception(Reply);
     }
+    return true;
 }
 
 void TSmtpClient::SendMail()
@@ -277,14 +312,17 @@ void TSmtpClient::SendMail()
     if (FBusy)
         return;
     FBusy = true;
+    bool Sent = false;
     try {
-        ComposeMessage();
+        if (!FEnvelope || !FComposed)
+            ComposeMessage();
+        FComposed = FEnvelope.has_value();
         RequireConnection();
         CheckComplete();
         CheckArguments();
         if (OnSendStart)
             OnSendStart(this);
-        Transact();
+        Sent = Transact();
         if (FClearParams)
             ClearParameters();
     } catch (...) {
@@ -292,6 +330,6 @@ void TSmtpClient::SendMail()
         throw;
     }
     FBusy = false;
-    if (OnSuccess)
+    if (Sent && OnSuccess)
         OnSuccess(this);
 }

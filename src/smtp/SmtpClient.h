@@ -9,8 +9,11 @@
 // client's own refusals are Exception with a fixed text ("Authentication failed",
 // "Incomplete Header", "Invalid character in command") or with the server's reply line.
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Component.h"
 #include "base/Stream.h"
@@ -46,8 +49,14 @@ public:
     // Returns at once, doing nothing, while Busy. Events in order: the composer's
     // attachment events, OnConnectionRequired, OnHeaderIncomplete, OnSendStart,
     // OnRecipientNotFound per refused recipient (the transaction goes on), OnPacketSent per
-    // block of the body, OnFailure when the data is refused, OnSuccess once Busy is clear.
+    // block of the body, OnFailure when the data is refused, OnSuccess once Busy is clear
+    // (not when OnRecipientReply ended the recipients before any was accepted).
     void SendMail();
+    // The envelope of the next SendMail calls, for a list sent in several transactions:
+    // RCPT TO goes to these entries instead of the record's three lists, and the message is
+    // the one the first SendMail after setting it composed, so every transaction carries the
+    // same bytes. std::nullopt goes back to the record's lists and a fresh composition.
+    void SetEnvelope(std::optional<std::vector<std::string>> Entries);
     // Empties ToAddress, ToCarbonCopy, ToBlindCarbonCopy and Attachments of the record.
     void ClearParameters();
     // Rebuilds FinalHeader, Boundary and BodyStream from the record.
@@ -87,6 +96,11 @@ public:
     // Part of the published interface; no operation raises it.
     TMailListReturn OnMailListReturn;
     THandlerEvent OnAuthenticationFailed;
+    // Each RCPT TO reply (entry, first line's code, last line), before OnRecipientNotFound.
+    // Returning false ends the recipients of this transaction without counting the entry
+    // refused: DATA follows when the server accepted some, else the transaction ends there
+    // (so does a transaction to an envelope whose every recipient was refused).
+    std::function<bool(const std::string& Entry, int Code, const std::string& Reply)> OnRecipientReply;
 
 private:
     // Sends one command and reads its whole reply; returns the first line, whose code is
@@ -102,7 +116,8 @@ private:
     void CheckComplete();
     void CheckArguments();
     // The commands of one mail transaction, RSET to the end of the data.
-    void Transact();
+    // Returns false when the recipients ended with none accepted (no DATA was sent).
+    bool Transact();
     void AbortConnection();
 
     std::unique_ptr<TPostMessage> FPostMessage;
@@ -115,4 +130,7 @@ private:
     UUMethods FEncodeType = uuMime;
     bool FClearParams = true;
     bool FInData = false;  // DATA accepted and "." not yet handed to the socket
+    std::optional<std::vector<std::string>> FEnvelope;
+    bool FComposed = false;  // the envelope's message is composed
+    std::string FLastReplyLine;  // the last line of the reply Command read
 };

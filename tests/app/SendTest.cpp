@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextBlock>
@@ -238,7 +239,7 @@ TEST_F(SendTest, FailuresAreReportedAfterTheWindowIsBack)
         {"end of data refused", {"a@x.test"},
          [](TScriptedServer& s) { Transaction(s.Script(Hello), {"a@x.test"}).SendLine("554 5.7.1 spam").Script(Bye); },
          {"Message delivery failure!"}, "554 5.7.1 spam\r\n"},
-        {"connection refused", {"a@x.test"}, nullptr, {}, ""},
+        {"connection refused", {"a@x.test"}, nullptr, {}, "Connection Failed.\n10061:Connection refused."},
         {"port not a number", {"a@x.test"}, nullptr, {}, "'25x' is not a valid integer value.", "25x"},
         {"port 0", {"a@x.test"}, nullptr, {}, "'0' is not a valid port number.", "0"},
         {"port above 65535", {"a@x.test"}, nullptr, {}, "'65536' is not a valid port number.", "65536"},
@@ -323,4 +324,45 @@ TEST_F(SendTest, BodyIsTheMemoAsDisplayedWhetherOrNotItsPageShows)
     const QTextLayout* layout = f.Memo1->document()->findBlockByNumber(1).layout();
     ASSERT_NE(layout, nullptr);
     EXPECT_EQ(static_cast<size_t>(layout->lineCount()), shown.size() - 3);
+}
+
+TEST_F(SendTest, DeliverySettingsAreReadWithDefaultsEditedAndWrittenBack)
+{
+    const std::pair<const char*, TDeliverySettings> cases[] = {
+        {"[1.2]\nPort=25\n", {0, 0, false}},  // a settings file of the first version
+        {"[1.2]\nMaxRecipients=100\nPauseMs=soon\nSkipRefused=1\n", {100, 0, true}},
+    };
+    for (const auto& [ini, want] : cases) {
+        WriteFile("settings.ini", ini);
+        EXPECT_EQ(Create().Delivery, want) << ini;
+    }
+    Dialogs.ExpectDelivery(TDeliverySettings{2, 5, false});
+    Form->DeliveryBtn->click();
+    EXPECT_EQ(Dialogs.Shown.back().Caption, "Connection and delivery");
+    Form->FormClose();
+    EXPECT_EQ(Create().Delivery, (TDeliverySettings{2, 5, false}));
+}
+
+TEST_F(SendTest, SkippedRefusalsInSeveralTransactionsEndInTheResultsDialog)
+{
+    TScriptedServer server;
+    Transaction(server.Script(Hello), {"a@x.test"}).SendLine("250 queued");
+    server.Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<b@x.test>\nS: 550 5.1.1 no\n");
+    server.Script(Bye).Start();
+    Tmainform& f = Window(server.Port());
+    f.Delivery = {1, 0, true};
+    Dialogs.ExpectResults(TResultsAnswer::SaveReport);
+    Dialogs.ExpectFile(Path("report.csv"));
+    Dialogs.ExpectResults(TResultsAnswer::KeepOnly);
+    f.Sendbtn->click();
+    EXPECT_TRUE(server.Finished());
+    ExpectRestored();
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{"Sent successfully"});
+    EXPECT_TRUE(Dialogs.Texts(TDialogKind::Error).empty());
+    EXPECT_EQ(Dialogs.Shown.back().Rows, (TResultRows{{"b@x.test", "refused", "550 5.1.1 no"}}));
+    EXPECT_EQ(ReadFile("report.csv"), "entry,address,outcome,code,reply,transaction\r\n"
+                                      "a@x.test,a@x.test,accepted,250,250 ok,1\r\n"
+                                      "b@x.test,b@x.test,refused,550,550 5.1.1 no,2\r\n");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"b@x.test"}) << "kept to fix and resend";
+    EXPECT_EQ(Splash->ProgressBar->format(), "recipient 2 of 2");
 }

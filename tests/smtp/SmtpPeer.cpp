@@ -6,11 +6,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-TSmtpPeer::TSmtpPeer(const std::vector<std::string>& Refuse)
+TSmtpPeer::TSmtpPeer(const std::vector<std::string>& Refuse, int MaxRecipients)
 {
     QStringList Args{QUILLCAST_SMTP_TEST_DIR "/smtp_peer.py", "--dir", QString::fromStdString(FDir.Path())};
     for (const std::string& R : Refuse)
         Args << "--refuse" << QString::fromStdString(R);
+    Args << "--max-rcpt" << QString::number(MaxRecipients);
     FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     FProcess.start(QUILLCAST_PYTHON, Args);
     QByteArray Line;

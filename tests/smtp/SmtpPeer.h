@@ -12,8 +12,9 @@
 
 class TSmtpPeer {
 public:
-    // Recipients in Refuse are answered "550 5.1.1 No such user".
-    explicit TSmtpPeer(const std::vector<std::string>& Refuse = {});
+    // Recipients in Refuse are answered "550 5.1.1 No such user"; past MaxRecipients in one
+    // transaction (0 = no limit) the answer is "452 4.5.3 Too many recipients".
+    explicit TSmtpPeer(const std::vector<std::string>& Refuse = {}, int MaxRecipients = 0);
     ~TSmtpPeer();
 
     // 0 when the server could not be started (the test then fails on it).
@@ -31,7 +32,8 @@ private:
 
 // A delivered message as smtp_peer.py took it apart: "mail_from", "rcpt_tos",
 // "header_block", "headers" [[name, value]], "subject", "from", "multipart", "defects",
-// "date_valid", "body", "attachments" [{"filename", "size", "sha256", "defects"}].
+// "date_valid", "body", "attachments" [{"filename", "size", "sha256", "defects"}],
+// "raw_sha256" (of the message as received), "connection" (1 for the first session).
 QJsonObject ParseDelivered(const std::string& Message);
 std::string JsonText(const QJsonValue& V);
 // The value of the first header Name of a taken-apart message; "" without one.

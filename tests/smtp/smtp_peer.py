@@ -1,4 +1,5 @@
-"""aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, and
+"""aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, takes
+at most --max-rcpt recipients per transaction (452 past them), and
 writes each delivered message, taken apart by Python's email package, to DIR/msg-NNN.json."""
 import argparse
 import asyncio
@@ -21,6 +22,7 @@ def take_apart(raw, envelope):
     msg = email.message_from_bytes(raw, policy=policy.compat32)
     out = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
            "header_block": raw[:raw.find(b"\r\n\r\n")].decode("utf-8", "replace"),
+           "raw_sha256": hashlib.sha256(raw).hexdigest(),
            "headers": [[k, v] for k, v in msg.items()], "subject": decoded(msg.get("Subject")),
            "from": decoded(msg.get("From")), "multipart": msg.is_multipart(),
            "defects": [type(d).__name__ for d in msg.defects], "body": None, "attachments": []}
@@ -44,8 +46,11 @@ def take_apart(raw, envelope):
 class Handler:
     def __init__(self, args):
         self.directory, self.refuse, self.count = args.dir, set(args.refuse), 0
+        self.max_rcpt, self.sessions = args.max_rcpt, {}
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.max_rcpt and len(envelope.rcpt_tos) >= self.max_rcpt:
+            return "452 4.5.3 Too many recipients"
         if address in self.refuse:
             return "550 5.1.1 No such user"
         envelope.rcpt_tos.append(address)
@@ -54,8 +59,10 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
         name = os.path.join(self.directory, "msg-%03d.json" % self.count)
+        out = take_apart(envelope.original_content, envelope)
+        out["connection"] = self.sessions.setdefault(id(session), len(self.sessions) + 1)
         with open(name + ".tmp", "w") as f:
-            json.dump(take_apart(envelope.original_content, envelope), f)
+            json.dump(out, f)
         os.rename(name + ".tmp", name)
         return "250 Message accepted"
 
@@ -64,6 +71,7 @@ async def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--max-rcpt", type=int, default=0)
     args = parser.parse_args()
     loop, handler = asyncio.get_running_loop(), Handler(args)
     server = await loop.create_server(lambda: SMTP(handler, data_size_limit=None, hostname="peer.test"),

@@ -4,11 +4,19 @@
 
 // Indexed by TDialogKind.
 const char* const KindNames[] = {"message", "information", "confirmation", "input prompt", "open dialog",
-                                 "save dialog", "error report", "help", "browser"};
+                                 "save dialog", "error report", "help", "browser", "delivery dialog", "results dialog"};
 
 void TScriptedDialogs::ExpectConfirm(bool Yes) { FAnswers.push_back({TDialogKind::Confirm, Yes, std::nullopt}); }
 void TScriptedDialogs::ExpectInput(std::optional<std::string> Value) { FAnswers.push_back({TDialogKind::Input, false, Value}); }
 void TScriptedDialogs::ExpectFile(std::optional<std::string> Name) { FAnswers.push_back({TDialogKind::Open, false, Name}); }
+void TScriptedDialogs::ExpectDelivery(std::optional<TDeliverySettings> Settings)
+{
+    FAnswers.push_back({TDialogKind::Delivery, false, std::nullopt, Settings});
+}
+void TScriptedDialogs::ExpectResults(TResultsAnswer Answer)
+{
+    FAnswers.push_back({TDialogKind::Results, false, std::nullopt, std::nullopt, Answer});
+}
 
 std::vector<std::string> TScriptedDialogs::Texts(TDialogKind Kind) const
 {
@@ -71,3 +79,19 @@ bool TScriptedDialogs::RunFile(TDialogKind Kind, TFileDialog& Dialog)
 
 bool TScriptedDialogs::OpenFile(TFileDialog& Dialog) { return RunFile(TDialogKind::Open, Dialog); }
 bool TScriptedDialogs::SaveFile(TFileDialog& Dialog) { return RunFile(TDialogKind::Save, Dialog); }
+
+bool TScriptedDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings)
+{
+    Record({TDialogKind::Delivery, Texts.Title, "", {}, {}});
+    const auto a = Next(TDialogKind::Delivery, Texts.Title);
+    if (!a || !a->Delivery) return false;
+    Settings = *a->Delivery;
+    return true;
+}
+
+TResultsAnswer TScriptedDialogs::ShowResults(const TDialogTexts& Texts, const TResultRows& Rows)
+{
+    Record({TDialogKind::Results, Texts.Title, "", {}, Rows});
+    const auto a = Next(TDialogKind::Results, Texts.Title);
+    return a ? a->Results : TResultsAnswer::Close;
+}

@@ -10,13 +10,14 @@
 
 #include "app/UserDialogs.h"
 
-enum class TDialogKind { Message, Information, Confirm, Input, Open, Save, Error, Help, Url };
+enum class TDialogKind { Message, Information, Confirm, Input, Open, Save, Error, Help, Url, Delivery, Results };
 
 struct TShownDialog {
     TDialogKind Kind;
     std::string Caption;  // input prompts
     std::string Text;     // message, prompt, error text, help file or web address
     TFileDialog File;     // the file dialog's state as it was run
+    TResultRows Rows = {};  // results dialogs
 };
 
 class TScriptedDialogs : public TUserDialogs {
@@ -25,6 +26,8 @@ public:
     void ExpectConfirm(bool Yes);
     void ExpectInput(std::optional<std::string> Value);  // nullopt: Cancel
     void ExpectFile(std::optional<std::string> FileName); // nullopt: Cancel
+    void ExpectDelivery(std::optional<TDeliverySettings> Settings);  // nullopt: Cancel
+    void ExpectResults(TResultsAnswer Answer);
 
     // Called as each dialog is shown, before it is answered (to act in the middle of an
     // operation, for instance while a send waits for the box to close).
@@ -45,12 +48,16 @@ public:
     void ShowError(const std::string& Text) override;
     void ShowHelp(const std::string& HelpFile) override;
     void OpenUrl(const std::string& Url) override;
+    bool EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings) override;
+    TResultsAnswer ShowResults(const TDialogTexts& Texts, const TResultRows& Rows) override;
 
 private:
     struct TAnswer {
         TDialogKind Kind;
         bool Yes = false;
         std::optional<std::string> Value;
+        std::optional<TDeliverySettings> Delivery = std::nullopt;
+        TResultsAnswer Results = TResultsAnswer::Close;
     };
     void Record(TShownDialog Dialog);
     std::optional<TAnswer> Next(TDialogKind Kind, const std::string& What);

@@ -1,0 +1,275 @@
+#include "send/SendRun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "base/Exception.h"
+#include "mime/MessageComposer.h"
+#include "platform/MessagePump.h"
+#include "smtp/SmtpClient.h"
+#include "smtp/SmtpReply.h"
+#include "transport/SockErrors.h"
+
+namespace {
+
+constexpr int RecipientLimit = 300;  // the client's threshold for RCPT TO
+constexpr int TooManyRecipients = 452;
+
+std::string Trimmed(const std::string& S)
+{
+    const size_t b = S.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return {};
+    return S.substr(b, S.find_last_not_of(" \t") - b + 1);
+}
+
+std::string WithoutLineEnd(std::string S)
+{
+    while (!S.empty() && (S.back() == '\r' || S.back() == '\n'))
+        S.pop_back();
+    return S;
+}
+
+}  // namespace
+
+TSendRun::TSendRun(TSmtpClient& Client) : FClient(Client) {}
+
+void TSendRun::Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::string& Reply)
+{
+    Row.Outcome = Outcome;
+    Row.Code = Code;
+    Row.Reply = WithoutLineEnd(Reply);
+    Row.Transaction = FTransactions;
+    if (OnRecipient)
+        OnRecipient(Row);
+}
+
+void TSendRun::Prepare(const TSendRequest& R)
+{
+    TSmtpClient& C = FClient;
+    C.ClearParameters();
+    C.SetHost(R.Host);
+    C.SetPort(R.Port);
+    C.SetUserID(R.UserID);
+    TPostMessage& M = C.PostMessage();
+    M.SetFromAddress(R.FromAddress);
+    M.SetFromName(R.FromName);
+    M.SetSubject(R.Subject);
+    M.SetLocalProgram(R.LocalProgram);
+    M.SetDate(R.Date.empty() ? MessageDate() : R.Date);
+    TStringList List;
+    for (const std::string& Entry : R.Recipients)
+        List.Add(Entry);
+    switch (R.Mode) {
+    case TRecipientMode::To: M.SetToAddress(List); break;
+    case TRecipientMode::CarbonCopy: M.SetToCarbonCopy(List); break;
+    case TRecipientMode::BlindCarbonCopy: M.SetToBlindCarbonCopy(List); break;
+    }
+    for (const std::string& File : R.Attachments)
+        M.Attachments().Add(File);
+    TStringList Body;
+    for (const std::string& Line : R.Body)
+        Body.Add(Line);
+    M.SetBody(Body);
+    C.SetTimeOut(R.TimeOut);
+    C.SetReplyTimeOut(R.ReplyTimeOut);
+
+    FReport = TSendReport();
+    for (const std::string& Entry : R.Recipients) {
+        TSendRow Row;
+        Row.Entry = Entry;
+        // Blanks around an entry belong to the list, not to the address.
+        Row.Address = Trimmed(TSmtpClient::ExtractAddress(Trimmed(Entry)));
+        if (R.AlreadyAccepted.count(Entry))
+            Row.Outcome = TSendOutcome::Accepted;
+        FReport.Rows().push_back(std::move(Row));
+    }
+}
+
+void TSendRun::Pause(int Ms)
+{
+    const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+    // Stop ends the pause at once; the next command then ends with the transport's abort.
+    for (auto Now = std::chrono::steady_clock::now(); Now < End && !FClient.CancelRequested();
+         Now = std::chrono::steady_clock::now())
+        SleepAndProcessMessages(static_cast<int>(
+            std::min<int64_t>(50, std::chrono::duration_cast<std::chrono::milliseconds>(End - Now).count() + 1)));
+}
+
+void TSendRun::Run(const TSendRequest& R)
+{
+    TSmtpClient& C = FClient;
+    FTransactions = 0;
+    FDelivered = false;
+    FConnectFailure.clear();
+    FProgress = TSendProgress();
+
+    // The client's handlers are the caller's; the run borrows three of them while it runs.
+    struct TBorrowed {
+        TSmtpClient& C;
+        TNotifyEvent Success = C.OnSuccess;
+        TRecipientNotFound NotFound = C.OnRecipientNotFound;
+        TNotifyEvent PacketSent = C.OnPacketSent;
+        bool ClearParams = C.ClearParams();
+        ~TBorrowed()
+        {
+            C.OnSuccess = Success;
+            C.OnRecipientNotFound = NotFound;
+            C.OnPacketSent = PacketSent;
+            C.OnRecipientReply = nullptr;
+            C.SetEnvelope(std::nullopt);
+            C.SetClearParams(ClearParams);
+            if (ClearParams)
+                C.ClearParameters();
+        }
+    } Borrowed{C};
+    FSuccess = Borrowed.Success;
+    C.SetEnvelope(std::nullopt);
+    // The record holds the whole list until the last transaction is over.
+    C.SetClearParams(false);
+    C.OnSuccess = nullptr;
+
+    std::exception_ptr Failure;
+    try {
+        Prepare(R);
+        Converse(R);
+    } catch (...) {
+        Failure = std::current_exception();
+    }
+    if (Failure) {
+        // The first error is the one the user hears about, not a failed QUIT after it.
+        try {
+            if (C.Connected())
+                C.Disconnect();
+        } catch (...) {
+        }
+        std::rethrow_exception(Failure);
+    }
+}
+
+void TSendRun::Converse(const TSendRequest& R)
+{
+    TSmtpClient& C = FClient;
+    std::vector<TSendRow>& Rows = FReport.Rows();
+    std::vector<size_t> Pending;
+    for (size_t i = 0; i < Rows.size(); ++i)
+        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address.empty())
+            Pending.push_back(i);
+    size_t Limit = R.MaxRecipients > 0 ? static_cast<size_t>(R.MaxRecipients) : Pending.size();
+    FProgress.RecipientsTotal = static_cast<int>(Pending.size());
+    FProgress.Split = Pending.size() > Limit;
+
+    TRecipientNotFound NotFound = C.OnRecipientNotFound;
+    const TNotifyEvent PacketSent = C.OnPacketSent;
+    size_t Current = 0;  // the row of the reply being handled
+    // In hang-up mode the caller's handler hears of the refusal first, then the
+    // conversation ends; the next command then fails on the closed connection.
+    if (R.SkipRefused)
+        C.OnRecipientNotFound = nullptr;
+    else
+        C.OnRecipientNotFound = [this, NotFound, &Current](const std::string&) {
+            if (NotFound)
+                NotFound(FReport.Rows()[Current].Entry);
+            FClient.Disconnect();
+        };
+    C.OnPacketSent = [this, PacketSent](TObject* Sender) {
+        if (PacketSent)
+            PacketSent(Sender);
+        FProgress.BytesSent = FClient.BytesSent();
+        FProgress.BytesTotal = FClient.BytesTotal();
+        if (OnProgress)
+            OnProgress(FProgress);
+    };
+
+    // A resumed list that everyone already has needs no conversation.
+    if (!Rows.empty() && Pending.empty())
+        return;
+    try {
+        C.Connect();
+    } catch (const ESockError& E) {
+        if (E.Message() == "Connection Failed")
+            FConnectFailure = SockErrorText(C.LastError());
+        throw;
+    }
+    if (OnConnected)
+        OnConnected();
+    // Every address is checked before the first transaction, so a bad one half-way down a
+    // long list cannot stop the send after part of it went out.
+    for (const size_t i : Pending)
+        if (Rows[i].Address.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            throw Exception("Invalid character in command");
+
+    if (Rows.empty()) {
+        // Nothing to send to: the client's own check reports the incomplete header.
+        C.SetEnvelope(std::vector<std::string>());
+        C.SendMail();
+    }
+    while (!Pending.empty()) {
+        if (FTransactions > 0 && R.PauseMs > 0)
+            Pause(R.PauseMs);
+        const std::vector<size_t> Chunk(Pending.begin(), Pending.begin() + std::min(Limit, Pending.size()));
+        ++FTransactions;
+        FProgress.Transaction = FTransactions;
+        FProgress.RecipientsInTransaction = static_cast<int>(Chunk.size());
+        FProgress.BytesSent = FProgress.BytesTotal = 0;
+        FProgress.Split = FProgress.Split || FTransactions > 1;
+        if (OnProgress)
+            OnProgress(FProgress);
+
+        std::vector<std::string> Envelope;
+        for (const size_t i : Chunk)
+            Envelope.push_back("<" + Rows[i].Address + ">");
+        std::vector<size_t> Taken;
+        bool GiveUp = false, Cut = false;
+        size_t Next = 0;
+        C.OnRecipientReply = [&](const std::string&, int Code, const std::string& Reply) {
+            Current = Chunk[Next++];
+            TSendRow& Row = Rows[Current];
+            if (Code == TooManyRecipients) {
+                // Nothing taken yet: another transaction would get the same answer.
+                if (Taken.empty()) {
+                    GiveUp = true;
+                    for (const size_t i : Pending)
+                        if (Rows[i].Outcome == TSendOutcome::NotTried)
+                            Settle(Rows[i], TSendOutcome::Deferred, Code, Reply);
+                }
+                Cut = true;
+                return false;
+            }
+            if (!ReplyRefused(Code, RecipientLimit)) {
+                Row.Code = Code;
+                Row.Reply = WithoutLineEnd(Reply);
+                Taken.push_back(Current);
+            } else {
+                Settle(Row, Code >= 400 && Code < 500 ? TSendOutcome::Deferred : TSendOutcome::Refused, Code, Reply);
+            }
+            return true;
+        };
+        C.SetEnvelope(Envelope);
+        C.SendMail();
+
+        // A server that said 452 after some recipients has shown its limit: later
+        // transactions keep to it instead of being cut by another 452 each.
+        if (Cut)
+            Limit = std::min(Limit, Taken.size());
+        if (!Taken.empty()) {
+            FDelivered = true;
+            for (const size_t i : Taken)
+                Settle(Rows[i], TSendOutcome::Accepted, Rows[i].Code, Rows[i].Reply);
+        }
+        std::vector<size_t> Rest;
+        for (const size_t i : Pending)
+            if (Rows[i].Outcome == TSendOutcome::NotTried)
+                Rest.push_back(i);
+        FProgress.RecipientsDone = FProgress.RecipientsTotal - static_cast<int>(Rest.size());
+        if (!Taken.empty() && OnTransactionDone)
+            OnTransactionDone(FProgress);
+        Pending = GiveUp ? std::vector<size_t>() : Rest;
+    }
+    C.OnRecipientReply = nullptr;
+    // Once for the whole list, while the connection is still open.
+    if (FDelivered && FSuccess)
+        FSuccess(&C);
+    C.Disconnect();
+}

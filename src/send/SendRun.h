@@ -1,0 +1,71 @@
+#pragma once
+// TSendRun: carries out one TSendRequest on an SMTP client: one connection, as many mail
+// transactions as the list needs, then QUIT. A transaction ends at the request's recipient
+// limit or at a 452 reply to RCPT TO (RFC 5321 4.5.3.1.10); the next one starts on the same
+// connection with the recipients not yet accepted and the same message bytes. With no
+// limit and no 452 it is the single transaction of the client's SendMail.
+//
+// The client's own handlers stay bound: prompts, status events, OnSuccess (once, after the
+// last transaction, with the connection still open) and, when refusals hang up,
+// OnRecipientNotFound followed by the hang-up. Failures: whatever Connect, SendMail or
+// Disconnect raise; the first error is raised after the connection is closed, and the
+// report holds every row reached so far. A failed connect leaves its socket error's text
+// in ConnectFailure().
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/Component.h"
+#include "send/SendReport.h"
+#include "send/SendRequest.h"
+
+class TSmtpClient;
+
+struct TSendProgress {
+    int Transaction = 0;    // 1-based
+    int RecipientsDone = 0; // entries settled before this transaction
+    int RecipientsInTransaction = 0;
+    int RecipientsTotal = 0;
+    bool Split = false;     // the list spans more than one transaction
+    int64_t BytesSent = 0;  // of this transaction's message
+    int64_t BytesTotal = 0;
+};
+
+class TSendRun {
+public:
+    explicit TSendRun(TSmtpClient& Client);
+
+    // Runs Request to its end; see the class comment for what it raises.
+    void Run(const TSendRequest& Request);
+
+    const TSendReport& Report() const { return FReport; }
+    int Transactions() const { return FTransactions; }
+    // True once the server accepted the message in at least one transaction.
+    bool Delivered() const { return FDelivered; }
+    // "10061:Connection refused" after "Connection Failed"; empty otherwise.
+    const std::string& ConnectFailure() const { return FConnectFailure; }
+
+    // Once the greeting and HELO succeeded.
+    std::function<void()> OnConnected;
+    // At the start of each transaction and per block of its message.
+    std::function<void(const TSendProgress&)> OnProgress;
+    // Each row once its outcome is settled (refusals and deferrals as they come,
+    // acceptances when their transaction's message was accepted).
+    std::function<void(const TSendRow&)> OnRecipient;
+    // After each transaction that sent the message.
+    std::function<void(const TSendProgress&)> OnTransactionDone;
+
+private:
+    void Prepare(const TSendRequest& Request);
+    void Converse(const TSendRequest& Request);
+    void Pause(int Ms);
+    void Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::string& Reply);
+
+    TSmtpClient& FClient;
+    TSendReport FReport;
+    TSendProgress FProgress;
+    int FTransactions = 0;
+    bool FDelivered = false;
+    std::string FConnectFailure;
+    TNotifyEvent FSuccess;  // the client's OnSuccess, raised once per run
+};

@@ -64,7 +64,7 @@ std::string TSmtpClient::ReadReplyLine()
 std::string TSmtpClient::ReadContinuation(const std::string& First)
 {
     std::string Line = First;
-    while (ReplyContinued(Line))
+    while (ParseReplyLine(Line).Continued)
         Line = ReadReplyLine();
     return Line;
 }
@@ -84,7 +84,7 @@ void TSmtpClient::ReadGreeting()
     const std::string First = ReadReplyLine();
     const std::string Last = ReadContinuation(First);
     // The code is the first line's; the last line says most about a refusal.
-    if (ReplyRefused(ParseSmtpReply(First).Code, GreetingLimit))
+    if (ReplyRefused(ParseReplyLine(First).Code, GreetingLimit))
         throw Exception(Last);
 }
 

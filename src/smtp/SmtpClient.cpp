@@ -169,11 +169,16 @@ void TSmtpClient::Disconnect()
 
 std::string TSmtpClient::ExtractAddress(const std::string& Entry)
 {
+    std::string Address = Entry;
     if (Entry.find('<') != std::string::npos)
-        return NthField(NthField(Entry, '<', 2), '>', 1);
-    if (Entry.find(':') != std::string::npos)
-        return NthField(Entry, ':', 2);
-    return Entry;
+        Address = NthField(NthField(Entry, '<', 2), '>', 1);
+    else if (Entry.find(':') != std::string::npos)
+        Address = NthField(Entry, ':', 2);
+    // Blanks around an entry (lists typed or saved by hand have them) are no part of it.
+    const size_t First = Address.find_first_not_of(" \t");
+    if (First == std::string::npos)
+        return "";
+    return Address.substr(First, Address.find_last_not_of(" \t") - First + 1);
 }
 
 void TSmtpClient::ClearParameters()

@@ -320,7 +320,12 @@ void TSockTransport::WriteFromStream()
         return;
     }
     TIoScope busy(*this);
-    Status(8, "WriteFromStream");
+    // A handler's exception must not stop the writer: its later runs come through the
+    // dispatch, which drops them, and the first run may not differ.
+    try {
+        Status(8, "WriteFromStream");
+    } catch (...) {
+    }
     if (FCancelRequested) return;
     if (OutPending() <= 0) RefillFromSource();
     const int64_t pending = OutPending();
@@ -346,7 +351,12 @@ void TSockTransport::WriteFromStream()
     else
         PostToSelf(WriteMoreMessage);
     FBytesSent += sent;
-    if (FStreamTransfer && OnPacketSent) OnPacketSent(this);
+    if (FStreamTransfer && OnPacketSent) {
+        try {
+            OnPacketSent(this);
+        } catch (...) {
+        }
+    }
 }
 
 // A stream goes out through a window of OutBuffer that is refilled as it drains, so a
@@ -592,16 +602,10 @@ void TSockTransport::QueueOutput(const char* Data, int64_t Count)
 // writer's own handlers it cannot, and the message takes it there later.
 void TSockTransport::KickWriter()
 {
-    if (FIoBusy) {
+    if (FIoBusy)
         PostToSelf(WriteMoreMessage);
-        return;
-    }
-    // The writer's later runs come through the dispatch, which drops handler exceptions;
-    // the first chunk must not differ.
-    try {
+    else
         WriteFromStream();
-    } catch (...) {
-    }
 }
 
 void TSockTransport::DiscardOutput()
@@ -752,6 +756,11 @@ void TSockTransport::ConsumeInput(int64_t Count)
         std::swap(FInBuffer, FInSpare);
     }
     FScanned = 0;
+    ResumeReading();
+}
+
+void TSockTransport::ResumeReading()
+{
     if (FReadPaused && FInBuffer->Size() <= MaxUnreadInput) {
         FReadPaused = false;
         PostToSelf(ReadMoreMessage);
@@ -776,6 +785,7 @@ void TSockTransport::ReadLn(std::string& Line)
             if (FCancelRequested) break;
             throw ESockError("Reply Timed out");
         }
+        ResumeReading();  // a descendant may have emptied the buffer meanwhile
         SleepAndProcessMessages();
         if (FCancelRequested) break;
     }

@@ -192,6 +192,8 @@ private:
     void RefillFromSource();
     void KickWriter();
     void ConsumeInput(int64_t Count);
+    // Reading paused on a full InBuffer starts again once it is no longer full.
+    void ResumeReading();
 
     // The connection's state and the cancel flag change only through these.
     void SetState(TConnectionState Value) { FState = Value; }

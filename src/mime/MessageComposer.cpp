@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -235,7 +234,9 @@ std::string ExtendedValue(const std::string& Value)
     static const char Hex[] = "0123456789ABCDEF";
     std::string out = "utf-8''";
     for (unsigned char c : Value) {
-        if (std::isalnum(c) || std::strchr("!#$&+-.^_`|~", c)) {
+        // ASCII only: the C library's classes follow the locale.
+        const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (alnum || (c != 0 && std::strchr("!#$&+-.^_`|~", c))) {
             out += static_cast<char>(c);
         } else {
             out += '%';

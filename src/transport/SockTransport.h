@@ -169,7 +169,7 @@ protected:
     virtual int SocketSend(const void* Buffer, int Count);
 
     // Descendants clear a cancel before their closing command.
-    void ClearCancel() { FCancelRequested = false; }
+    void ClearCancel() { SetCancelRequested(false); }
 
     void TimerOn();
     void TimerOff();

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -26,6 +27,7 @@
 #include "AddressListModel.h"
 #include "ErrorReport.h"
 #include "ProgramFolder.h"
+#include "MessageFileText.h"
 #include "Rabout.h"
 #include "Splash.h"
 #include "base/Exception.h"
@@ -74,12 +76,40 @@ QAction* MakeAction(QMenu* Menu, const char* Name)
     return a;
 }
 
+// Shift+Enter in a plain-text editor inserts U+2028, a line break on screen only; the
+// message gets a real one.
+class TSoftBreakFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(Event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & Qt::ShiftModifier))
+                key->setModifiers(key->modifiers() & ~Qt::ShiftModifier);
+        }
+        return false;
+    }
+};
+
 }  // namespace
 
 template <class Signal, class Sender>
 void Tmainform::Bind(Sender* Control, Signal Sig, void (Tmainform::*Handler)())
 {
-    connect(Control, Sig, this, [this, Handler] { Guarded(FDialogs, [this, Handler] { (this->*Handler)(); }); });
+    connect(Control, Sig, this, [this, Handler] {
+        Guarded(FDialogs, [this, Handler] {
+            try {
+                (this->*Handler)();
+            } catch (...) {
+                // A send cut short by Terminate is not reported: the program is ending.
+                if (!FTerminated) throw;
+            }
+        });
+    });
 }
 
 Tmainform::Tmainform(TUserDialogs& Dialogs, TSplashform* Splash, QWidget* Parent)
@@ -148,6 +178,7 @@ void Tmainform::CreateControls()
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->installEventFilter(new TSoftBreakFilter(Memo1));
     Openbtn = MakeButton(p, "Openbtn", 8, 224, 110, 26, "Load message from file");
     BitBtn3 = MakeButton(p, "BitBtn3", 129, 224, 110, 26, "Save message to file");
     BitBtn8 = MakeButton(p, "BitBtn8", 250, 224, 110, 26, "Clear message");
@@ -350,6 +381,12 @@ void Tmainform::BitBtn1Click()
 void Tmainform::Terminate1Click()
 {
     FTerminated = true;
+    // A send in progress (even one already stopped, waiting for its server) must not hold
+    // the program: its connection is dropped without QUIT, so every wait ends now.
+    if (FSending) {
+        SmtpClient1->Cancel();
+        SmtpClient1->TSockTransport::Disconnect();
+    }
     QCoreApplication::exit(0);
 }
 
@@ -360,7 +397,8 @@ std::string Tmainform::MemoText() const
     std::string text;
     for (QTextBlock b = Memo1->document()->begin(); b.isValid(); b = b.next()) {
         if (b != Memo1->document()->begin()) text += "\r\n";
-        text += b.text().toStdString();
+        // A soft line break (pasted text may hold one) is a line break in the file.
+        text += b.text().replace(QChar::LineSeparator, QStringLiteral("\r\n")).toStdString();
     }
     return text;
 }
@@ -372,7 +410,7 @@ void Tmainform::OpenbtnClick()
     OpenDialog1.InitialDir = MessageDir();
     if (!FDialogs.OpenFile(OpenDialog1)) return;
     // Every line end becomes a line break of the memo, whichever convention the file used.
-    const std::string text = ReadWholeFile(OpenDialog1.FileName);
+    const std::string text = MessageFileText(ReadWholeFile(OpenDialog1.FileName));
     std::string joined;
     joined.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

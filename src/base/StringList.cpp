@@ -121,10 +121,17 @@ void TStringList::SetSorted(bool Value)
     FSorted = Value;
 }
 
+void TStringList::Assign(const TStringList& Other)
+{
+    if (&Other == this) return;
+    FItems = Other.FItems;
+    if (FSorted) SortItems();
+}
+
 void TStringList::SetText(const std::string& Text)
 {
     FItems.clear();
-    size_t start = 0;
+    size_t start = Text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     const size_t n = Text.size();
     while (start < n) {
         size_t p = start;

@@ -31,14 +31,16 @@ public:
     void Insert(int Index, const std::string& S);
     void Delete(int Index);
     void Clear() { FItems.clear(); }
-    void Assign(const TStringList& Other) { FItems = Other.FItems; }
+    // Takes Other's lines; a sorted list sorts them.
+    void Assign(const TStringList& Other);
     int IndexOf(const std::string& S) const;  // case-insensitive, as the list compares
     bool Sorted() const { return FSorted; }
     void SetSorted(bool Value);
     const std::vector<std::string>& Items() const { return FItems; }
 
     // Lines end at CR LF, LF or CR; a last line without a line end counts. Replaces the
-    // content; a sorted list is sorted once after loading.
+    // content; a sorted list is sorted once after loading. A UTF-8 byte-order mark at the
+    // start (Windows tools write one) is not part of the first line.
     void SetText(const std::string& Text);
     // Every line followed by CR LF.
     std::string Text() const;

@@ -1,12 +1,16 @@
 #include "MessageComposer.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
 #include "base/Exception.h"
+#include "mime/QuotedPrintable.h"
 #include "mime/S_BufferStream.h"
 #include "mime/UUProcessor.h"
 
@@ -81,13 +85,30 @@ std::string EncodedWords(const std::string& Text)
     return out;
 }
 
+// An entry "Name <address>" whose name holds non-ASCII bytes gets the name as encoded
+// words (quotes around it dropped); any other entry stands as it is.
+std::string AddressEntry(const std::string& Entry)
+{
+    std::string e = HeaderSafe(Entry);
+    const size_t open = e.find('<');
+    if (open == std::string::npos || !HasHighBytes(e.substr(0, open))) return e;
+    size_t first = e.find_first_not_of(' ');
+    size_t last = e.find_last_not_of(' ', open == 0 ? 0 : open - 1);
+    std::string name = first < open && last != std::string::npos ? e.substr(first, last - first + 1) : "";
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+    return EncodedWords(name) + " " + e.substr(open);
+}
+
 // "To: a,b,c" as one line; past 998 octets it is folded after commas.
 std::string AddressLine(const std::string& Prefix, const TStringList& Entries)
 {
     std::string line = Prefix;
     size_t total = Prefix.size();
     for (const auto& e : Entries.Items()) total += e.size() + 1;
-    if (total <= MaxLineOctets + 1) {
+    // Encoded names carry folds of their own.
+    bool encoded = false;
+    for (const auto& e : Entries.Items()) encoded = encoded || HasHighBytes(e);
+    if (total <= MaxLineOctets + 1 && !encoded) {
         for (int i = 0; i < Entries.Count(); ++i) {
             if (i > 0) line += ',';
             line += HeaderSafe(Entries[i]);
@@ -96,10 +117,11 @@ std::string AddressLine(const std::string& Prefix, const TStringList& Entries)
     }
     size_t lineLen = Prefix.size();
     for (int i = 0; i < Entries.Count(); ++i) {
-        const std::string e = HeaderSafe(Entries[i]);
+        const std::string e = AddressEntry(Entries[i]);
         if (i == 0) {
             line += e;
-            lineLen += e.size();
+            const size_t fold = e.rfind("\r\n");
+            lineLen = fold == std::string::npos ? lineLen + e.size() : e.size() - fold - 2;
             continue;
         }
         // Leave room for the comma that may follow this entry.
@@ -111,7 +133,8 @@ std::string AddressLine(const std::string& Prefix, const TStringList& Entries)
             lineLen += 1;
         }
         line += e;
-        lineLen += e.size();
+        const size_t fold = e.rfind("\r\n");
+        lineLen = fold == std::string::npos ? lineLen + e.size() : e.size() - fold - 2;
     }
     return line;
 }
@@ -131,20 +154,117 @@ std::string Charset(bool Utf8) { return Utf8 ? "charset=utf-8" : "charset=us-asc
 
 void Append(TMemoryStream& Body, const std::string& Text) { Body.WriteString(Text); }
 
+// Calls Fn(start, count) for each line of the body. An entry holding CR or LF is more
+// than one line: sent as it stands, a lone "." in it would end the message data.
+template <typename F>
+void ForEachBodyLine(const TStringList& Lines, F&& Fn)
+{
+    for (const auto& entry : Lines.Items()) {
+        const char* p = entry.data();
+        const char* const end = p + entry.size();
+        for (;;) {
+            const char* brk = p;
+            while (brk != end && *brk != '\r' && *brk != '\n') ++brk;
+            Fn(p, static_cast<size_t>(brk - p));
+            if (brk == end) break;
+            p = brk + ((*brk == '\r' && brk + 1 != end && brk[1] == '\n') ? 2 : 1);
+        }
+    }
+}
+
+// How the text part travels: as it stands, unless a line is too long for SMTP (998
+// octets) or 8-bit bytes may not be sent as they are.
+bool NeedsQuotedPrintable(const TStringList& Lines, bool Utf8, bool Allow8Bit)
+{
+    if (Utf8 && !Allow8Bit) return true;
+    bool tooLong = false;
+    ForEachBodyLine(Lines, [&](const char*, size_t n) { tooLong = tooLong || n > MaxLineOctets; });
+    return tooLong;
+}
+
+std::string TextEncodingLine(bool Utf8, bool QuotedPrintable)
+{
+    if (QuotedPrintable) return "Content-Transfer-Encoding: quoted-printable";
+    return Utf8 ? "Content-Transfer-Encoding: 8bit" : "";
+}
+
 // Each body line plus CR LF, with a "." doubled at its start (SMTP transparency).
-void AppendLines(TMemoryStream& Body, const TStringList& Lines)
+void AppendLines(TMemoryStream& Body, const TStringList& Lines, bool QuotedPrintable)
 {
     std::string chunk;
-    for (const auto& line : Lines.Items()) {
-        if (!line.empty() && line[0] == '.') chunk += '.';
-        chunk += line;
-        chunk += CRLF;
+    std::string encoded;
+    ForEachBodyLine(Lines, [&](const char* p, size_t n) {
+        if (QuotedPrintable) {
+            encoded.clear();
+            QuotedPrintableLine(p, n, encoded);
+            // Soft-broken lines may begin with "." too.
+            for (size_t at = 0; at < encoded.size();) {
+                if (encoded[at] == '.') chunk += '.';
+                const size_t eol = encoded.find('\n', at) + 1;
+                chunk.append(encoded, at, eol - at);
+                at = eol;
+            }
+        } else {
+            if (n > 0 && *p == '.') chunk += '.';
+            chunk.append(p, n);
+            chunk += CRLF;
+        }
         if (chunk.size() >= 65536) {
             Append(Body, chunk);
             chunk.clear();
         }
-    }
+    });
     Append(Body, chunk);
+}
+
+// A quoted-string (RFC 2045 parameter value): " and \ are escaped.
+std::string Quoted(const std::string& Value)
+{
+    std::string out = "\"";
+    for (char c : Value) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// An RFC 2231 extended value: utf-8'' and every byte outside the token characters as %XX.
+std::string ExtendedValue(const std::string& Value)
+{
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string out = "utf-8''";
+    for (unsigned char c : Value) {
+        // ASCII only: the C library's classes follow the locale.
+        const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (alnum || (c != 0 && std::strchr("!#$&+-.^_`|~", c))) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        }
+    }
+    return out;
+}
+
+// The file's content as a stream to encode. A directory or a file that cannot be read
+// is an open failure; a file whose size the system does not know (a pipe, /proc) is read
+// to its end first, since its size would say it is empty.
+std::unique_ptr<TStream> OpenAttachment(const std::string& Entry)
+{
+    struct stat st{};
+    const auto fail = [&] { return EFOpenError(Format("Cannot open file %s", Entry.c_str())); };
+    if (::stat(Entry.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw fail();
+    auto file = std::make_unique<TFileStream>(Entry, fmOpenRead);
+    if (S_ISREG(st.st_mode) && st.st_size > 0) return file;
+    auto whole = std::make_unique<TMemoryStream>();
+    char buf[65536];
+    for (int32_t n; (n = file->Read(buf, sizeof buf)) != 0;) {
+        if (n < 0) throw fail();
+        whole->WriteBuffer(buf, n);
+    }
+    whole->SetPosition(0);
+    return whole;
 }
 
 int64_t EncodedSize(int64_t n, UUMethods Method)
@@ -176,8 +296,10 @@ std::string TMessageComposer::MakeBoundary()
     std::tm local{};
     localtime_r(&now, &local);
     char time[64];
-    // %X is the locale's long time format (a 12-hour locale adds its designator).
-    const size_t n = std::strftime(time, sizeof time, "%X", &local);
+    // %X is the locale's long time format (a 12-hour locale adds its designator). A
+    // boundary must be ASCII, which CJK, Arabic and Persian formats are not.
+    size_t n = std::strftime(time, sizeof time, "%X", &local);
+    if (HasHighBytes(std::string(time, n))) n = std::strftime(time, sizeof time, "%H:%M:%S", &local);
     return "====================54535" + std::string(time, n) + "====";
 }
 
@@ -216,7 +338,8 @@ void TMessageComposer::ComposeHeader(const TPostMessage& Msg, TSubType SubType, 
     }
     const bool utf8 = HasHighBytes(Msg.Body());
     Header.Add(std::string("Content-Type: ") + TextContentType(SubType) + "; " + Charset(utf8));
-    if (utf8) Header.Add("Content-Transfer-Encoding: 8bit");
+    const std::string encoding = TextEncodingLine(utf8, NeedsQuotedPrintable(Msg.Body(), utf8, Allow8Bit));
+    if (!encoding.empty()) Header.Add(encoding);
 }
 
 void TMessageComposer::ComposeBody(const TPostMessage& Msg, UUMethods EncodeType, const std::string& Boundary,
@@ -224,16 +347,18 @@ void TMessageComposer::ComposeBody(const TPostMessage& Msg, UUMethods EncodeType
 {
     Body.Clear();
     const int count = Msg.Attachments().Count();
+    const bool utf8 = HasHighBytes(Msg.Body());
+    const bool qp = NeedsQuotedPrintable(Msg.Body(), utf8, Allow8Bit);
     if (count == 0) {
-        AppendLines(Body, Msg.Body());
+        AppendLines(Body, Msg.Body(), qp);
         return;
     }
     Body.Reserve(EstimateBody(Msg, EncodeType, Boundary));
-    const bool utf8 = HasHighBytes(Msg.Body());
     std::string textPart = "--" + Boundary + CRLF + "Content-Type: text/plain; " + Charset(utf8) + CRLF;
-    if (utf8) textPart += std::string("Content-Transfer-Encoding: 8bit") + CRLF;
+    const std::string encoding = TextEncodingLine(utf8, qp);
+    if (!encoding.empty()) textPart += encoding + CRLF;
     Append(Body, textPart + CRLF);
-    AppendLines(Body, Msg.Body());
+    AppendLines(Body, Msg.Body(), qp);
     for (int i = 1; i <= count; ++i) WriteAttachmentPart(Msg, i, EncodeType, Boundary, Body);
     Append(Body, "--" + Boundary + "--" + CRLF);
 }
@@ -243,14 +368,17 @@ void TMessageComposer::WriteAttachmentPart(const TPostMessage& Msg, int Index, U
 {
     const std::string& entry = Msg.Attachments()[Index - 1];
     const std::string name = HeaderSafe(AttachmentName(entry));
+    // Readers that know RFC 2231 take the exact name from filename*; the others show the
+    // quoted one.
+    const std::string extended = HasHighBytes(name) ? ";\r\n filename*=" + ExtendedValue(name) : "";
     Append(Body, "--" + Boundary + CRLF +
-                 "Content-Type: application/octet-stream; name=\"" + name + "\"" + CRLF +
+                 "Content-Type: application/octet-stream; name=" + Quoted(name) + CRLF +
                  "Content-Transfer-Encoding: " + (EncodeType == uuMime ? "base64" : "x-uuencode") + CRLF +
-                 "Content-Disposition: attachment; filename=\"" + name + "\"" + CRLF + CRLF);
+                 "Content-Disposition: attachment; filename=" + Quoted(name) + extended + CRLF + CRLF);
 
-    std::unique_ptr<TFileStream> file;
+    std::unique_ptr<TStream> file;
     try {
-        file = std::make_unique<TFileStream>(entry, fmOpenRead);
+        file = OpenAttachment(entry);
     } catch (const EFOpenError&) {
         if (OnAttachmentNotFound) OnAttachmentNotFound(entry);
         throw;

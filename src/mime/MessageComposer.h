@@ -6,8 +6,10 @@
 //
 // Header values never carry CR, LF or NUL (they become blanks); To and CC lines longer
 // than 998 octets are folded after commas; a Subject or sender name with non-ASCII bytes
-// becomes RFC 2047 encoded-words; a text with non-ASCII bytes is declared charset=utf-8
-// with Content-Transfer-Encoding: 8bit.
+// becomes RFC 2047 encoded-words, so do To and CC display names; a text with non-ASCII
+// bytes is declared charset=utf-8 with Content-Transfer-Encoding: 8bit. A body entry
+// holding CR or LF is split into lines; a text with a line over 998 octets, or 8-bit text
+// when Allow8Bit is off, goes quoted-printable. The boundary is ASCII in every locale.
 #include <string>
 
 #include "base/Component.h"
@@ -24,8 +26,11 @@ public:
     // Each receives the attachment entry as stored (the whole path).
     TFileItem OnEncodeStart;
     TFileItem OnEncodeEnd;
-    // Called before the open failure EFOpenError "Cannot open file %s" propagates.
+    // Called before the open failure EFOpenError "Cannot open file %s" propagates (also
+    // for a directory or a file that cannot be read).
     TFileItem OnAttachmentNotFound;
+    // Off for a server that did not offer 8BITMIME: 8-bit text then goes quoted-printable.
+    bool Allow8Bit = true;
 
     // Empties Header and Body first; fills Header, Boundary (only when there are
     // attachments; otherwise left as it was) and Body. Errors of the attachment files
@@ -36,7 +41,8 @@ public:
     // "====================54535" + the local time of day in the locale's long time
     // format + "====".
     static std::string MakeBoundary();
-    // The attachment's file name as written into its part: the text after the last
+    // The attachment's file name as written into its part (a quoted-string, plus an RFC
+    // 2231 filename* parameter when it is not ASCII): the text after the last
     // '/', '\' or ':' of the entry.
     static std::string AttachmentName(const std::string& Entry);
 

@@ -19,6 +19,11 @@ int Fail()
     SetSockLastError(SocketErrorFromErrno(errno));
     return -1;
 }
+int Fail(int Number)
+{
+    SetSockLastError(Number);
+    return -1;
+}
 }  // namespace
 
 TAsyncSocket::TAsyncSocket() = default;
@@ -198,7 +203,14 @@ int TAsyncSocket::Connect(uint32_t AddrNetOrder, uint16_t Port)
         Arm();
         if (rc == 0) return 0;
     }
-    return Fail();
+    return Fail(ConnectErrorFromErrno(errno));
+}
+
+int ConnectErrorFromErrno(int Errno)
+{
+    // From connect, EAGAIN means no local port or routing entry is free, not "try again
+    // when notified": no notification would ever come.
+    return Errno == EAGAIN ? WSAENOBUFS : SocketErrorFromErrno(Errno);
 }
 
 int TAsyncSocket::Recv(void* Buffer, int Count)

@@ -19,6 +19,9 @@ enum TSelectEvent : uint16_t {
     sfAll = 63,
 };
 
+// The socket error number of a failed non-blocking connect's errno.
+int ConnectErrorFromErrno(int Errno);
+
 class TAsyncSocket {
 public:
     TAsyncSocket();
@@ -37,7 +40,8 @@ public:
     // Asks for the events in Events (sfAll for all); 0 stops delivery.
     void Select(TMessageTarget* Target, uint32_t Msg, uintptr_t Tag, uint16_t Events);
 
-    // 0 when connected at once, -1 otherwise; a connect under way leaves 10035.
+    // 0 when connected at once, -1 otherwise; a connect under way leaves 10035, one
+    // that cannot start for want of a local port 10055.
     int Connect(uint32_t AddrNetOrder, uint16_t Port);
     // Bytes received, 0 at the peer's close, -1 on error (10035 when nothing is there).
     int Recv(void* Buffer, int Count);

@@ -64,7 +64,7 @@ std::string TSmtpClient::ReadReplyLine()
 std::string TSmtpClient::ReadContinuation(const std::string& First)
 {
     std::string Line = First;
-    while (ReplyContinued(Line))
+    while (ParseReplyLine(Line).Continued)
         Line = ReadReplyLine();
     return Line;
 }
@@ -84,7 +84,7 @@ void TSmtpClient::ReadGreeting()
     const std::string First = ReadReplyLine();
     const std::string Last = ReadContinuation(First);
     // The code is the first line's; the last line says most about a refusal.
-    if (ReplyRefused(ParseSmtpReply(First).Code, GreetingLimit))
+    if (ReplyRefused(ParseReplyLine(First).Code, GreetingLimit))
         throw Exception(Last);
 }
 
@@ -169,11 +169,16 @@ void TSmtpClient::Disconnect()
 
 std::string TSmtpClient::ExtractAddress(const std::string& Entry)
 {
+    std::string Address = Entry;
     if (Entry.find('<') != std::string::npos)
-        return NthField(NthField(Entry, '<', 2), '>', 1);
-    if (Entry.find(':') != std::string::npos)
-        return NthField(Entry, ':', 2);
-    return Entry;
+        Address = NthField(NthField(Entry, '<', 2), '>', 1);
+    else if (Entry.find(':') != std::string::npos)
+        Address = NthField(Entry, ':', 2);
+    // Blanks around an entry (lists typed or saved by hand have them) are no part of it.
+    const size_t First = Address.find_first_not_of(" \t");
+    if (First == std::string::npos)
+        return "";
+    return Address.substr(First, Address.find_last_not_of(" \t") - First + 1);
 }
 
 void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string>> Entries)

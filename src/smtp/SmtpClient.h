@@ -63,7 +63,7 @@ public:
     void ComposeMessage();
 
     // The mailbox of one recipient entry: inside the first "<...>" ("Ann <a@b>" -> a@b),
-    // else after the first ":" ("to:a@b" -> a@b), else the entry itself. Nothing trimmed.
+    // else after the first ":" ("to:a@b" -> a@b), else the entry itself; blanks and tabs around it dropped.
     static std::string ExtractAddress(const std::string& Entry);
 
     const std::string& UserID() const { return FUserID; }

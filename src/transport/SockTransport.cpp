@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/Exception.h"
@@ -16,6 +14,7 @@
 #include "platform/MessagePump.h"
 #include "platform/MessageTarget.h"
 #include "platform/SocketErrors.h"
+#include "transport/ProtocolLog.h"
 #include "transport/ThreadTimer.h"
 
 namespace {
@@ -28,76 +27,18 @@ constexpr size_t MaxHostNameLength = 127;
 
 const char* const TextClosed = "Connection closed";
 
-// The protocol log: with QUILLCAST_LOG naming a file, every line sent is appended as
-// "C: line" and every line read as "S: line", so a conversation a user saw can be
-// replayed as a test script.
-class TProtocolLog {
-public:
-    static void Lines(const char* Prefix, const char* Data, size_t Count)
-    {
-        FILE* f = File();
-        if (!f) return;
-        size_t start = 0;
-        while (start < Count) {
-            const char* lf = static_cast<const char*>(std::memchr(Data + start, '\n', Count - start));
-            size_t end = lf ? static_cast<size_t>(lf - Data) : Count;
-            const size_t next = lf ? end + 1 : Count;
-            if (end > start && Data[end - 1] == '\r') --end;
-            std::fprintf(f, "%s%.*s\n", Prefix, static_cast<int>(end - start), Data + start);
-            start = next;
-        }
-        std::fflush(f);
+bool ConnectionGone(int Error)
+{
+    switch (Error) {
+    case WSAESHUTDOWN: case WSAECONNRESET: case WSAECONNABORTED: case WSAENOTCONN: case WSAENOTSOCK:
+    case WSAENETRESET: return true;
+    default: return false;
     }
-    static void Note(const std::string& Text)
-    {
-        if (FILE* f = File()) {
-            std::fprintf(f, "%s\n", Text.c_str());
-            std::fflush(f);
-        }
-    }
-
-private:
-    static FILE* File()
-    {
-        static FILE* file = nullptr;
-        static std::string openPath;
-        const char* env = std::getenv("QUILLCAST_LOG");
-        const std::string path = env ? env : "";
-        if (path != openPath) {
-            if (file) std::fclose(file);
-            file = path.empty() ? nullptr : std::fopen(path.c_str(), "a");
-            openPath = path;
-        }
-        return file;
-    }
-};
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------- free functions
-
-TReplyLine ParseReplyLine(const std::string& Line)
-{
-    TReplyLine r;
-    size_t i = 0;
-    uint64_t value = 0;
-    while (i < Line.size() && i < 10 && Line[i] >= '0' && Line[i] <= '9') {
-        value = value * 10 + static_cast<uint64_t>(Line[i] - '0');
-        ++i;
-    }
-    r.HasCode = i > 0;
-    // A code that does not fit is kept as the largest one: still a refusal.
-    r.Code = static_cast<int16_t>(std::min<uint64_t>(value, 32767));
-    size_t textStart = i;
-    if (r.HasCode && i < Line.size() && (Line[i] == ' ' || Line[i] == '-')) {
-        r.Continued = Line[i] == '-';
-        textStart = i + 1;
-    }
-    size_t end = Line.size();
-    while (end > textStart && (Line[end - 1] == '\n' || Line[end - 1] == '\r')) --end;
-    r.Text = Line.substr(textStart, end - textStart);
-    return r;
-}
 
 std::string NthField(const std::string& Text, char Delimiter, int N)
 {
@@ -226,6 +167,7 @@ void TSockTransport::Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam)
         // Notifications of a socket or lookup that is no longer ours are left alone.
         if (Msg == SocketEventMessage && WParam != FSocketTag) return;
         if (Msg == LookupDoneMessage && WParam != FLookupTag) return;
+        if ((Msg == ReadMoreMessage || Msg == WriteMoreMessage) && WParam != FSocketTag) return;
         // Only the socket library's and the lookup's notices carry an outcome; a stale
         // "read/write more" message must not undo a failed connect's verdict.
         if (Msg == SocketEventMessage || Msg == LookupDoneMessage) FLastEventOk = SelectError(LParam) == 0;
@@ -255,18 +197,18 @@ void TSockTransport::HandleSocketEvent(uint16_t Event)
     case sfWrite: WriteFromStream(); break;
     case sfOob: break;
     case sfAccept:
-        SetConnected(true);
+        SetState(TConnectionState::Connected);
         if (OnAccept) OnAccept(this);
         break;
     case sfConnect:
         if (FLastEventOk) {
-            SetConnected(true);
+            SetState(TConnectionState::Connected);
             if (OnConnect) OnConnect(this);
         }
         break;
     case sfClose:
         DrainSocket();
-        SetConnected(false);
+        SetState(TConnectionState::Idle);
         RequestCloseSocket();
         break;
     default: break;
@@ -316,11 +258,11 @@ public:
         if (!FT.FNotifyWindow) return;
         if (FT.FReadDeferred) {
             FT.FReadDeferred = false;
-            FT.FNotifyWindow->Post(ReadMoreMessage, 0, 0);
+            FT.PostToSelf(ReadMoreMessage);
         }
         if (FT.FWriteDeferred) {
             FT.FWriteDeferred = false;
-            FT.FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+            FT.PostToSelf(WriteMoreMessage);
         }
     }
     TIoScope(const TIoScope&) = delete;
@@ -339,6 +281,10 @@ void TSockTransport::ReadToStream()
     }
     if (FIoBusy) {
         FReadDeferred = true;
+        return;
+    }
+    if (FInBuffer->Size() > MaxUnreadInput) {
+        FReadPaused = true;
         return;
     }
     bool received = false;
@@ -360,7 +306,7 @@ void TSockTransport::ReadToStream()
                 FBytesReceived += n;
                 if (OnPacketRecvd) OnPacketRecvd(this);
             }
-            if (n == SockChunkSize) FNotifyWindow->Post(ReadMoreMessage, 0, 0);
+            if (n == SockChunkSize) PostToSelf(ReadMoreMessage);
         }
     }
     if (received && OnDataReceived) OnDataReceived(this);
@@ -374,7 +320,12 @@ void TSockTransport::WriteFromStream()
         return;
     }
     TIoScope busy(*this);
-    Status(8, "WriteFromStream");
+    // A handler's exception must not stop the writer: its later runs come through the
+    // dispatch, which drops them, and the first run may not differ.
+    try {
+        Status(8, "WriteFromStream");
+    } catch (...) {
+    }
     if (FCancelRequested) return;
     if (OutPending() <= 0) RefillFromSource();
     const int64_t pending = OutPending();
@@ -382,8 +333,10 @@ void TSockTransport::WriteFromStream()
     const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
     const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
     if (sent < 0) {
-        // Bytes stay queued; the socket's next write notification runs us again.
         FLastError = SockLastError();
+        // Would-block: bytes stay queued and the socket's next write notification runs
+        // us again. Any other failure brings no notification at all: the wait must end.
+        if (FLastError != WSAEWOULDBLOCK) FSendError = FLastError;
         return;
     }
     // Sent bytes are skipped rather than the tail moved each time (that would make a
@@ -396,9 +349,14 @@ void TSockTransport::WriteFromStream()
     if (OutPending() == 0 && FSourceLeft == 0)
         FSendDone = true;
     else
-        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+        PostToSelf(WriteMoreMessage);
     FBytesSent += sent;
-    if (FStreamTransfer && OnPacketSent) OnPacketSent(this);
+    if (FStreamTransfer && OnPacketSent) {
+        try {
+            OnPacketSent(this);
+        } catch (...) {
+        }
+    }
 }
 
 // A stream goes out through a window of OutBuffer that is refilled as it drains, so a
@@ -499,13 +457,16 @@ void TSockTransport::Connect()
 {
     Status(8, "Connecting");
     SetCancelRequested(false);
-    if (FConnected) throw ESockError("Already connected");
+    if (Connected()) throw ESockError("Already connected");
+    ResetBuffers();
+    EnsureSocket();
     int tries = 0;
     for (;;) {
         try {
             ResolveHost();
-        } catch (const ESockError& e) {
-            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled") throw;
+        } catch (const ESockError&) {
+            // A time-out or cancel ends Connect; only a failed lookup asks the handler.
+            if (FTimedOut || FCancelRequested) throw;
             FPeerAddress = 0;
         }
         if (FPeerAddress != 0) break;
@@ -518,19 +479,56 @@ void TSockTransport::Connect()
     FPeerPort = static_cast<uint16_t>(FPort & 0xFFFF);
     FLookupDone = false;
     FLastEventOk = true;
-    if (!FSocket || FSocket->Connect(FPeerAddress, FPeerPort) != 0) {
-        if (!FSocket) SetSockLastError(WSAENOTSOCK);
+    if (FSocket->Connect(FPeerAddress, FPeerPort) != 0) {
         std::string text;
         ErrorManager(WSAEWOULDBLOCK, text);
     }
+    SetState(TConnectionState::Connecting);
     TimerOn();
-    while (!FConnected && !FTimedOut && !FCancelRequested && FLastEventOk) SleepAndProcessMessages();
+    while (!Connected() && !FTimedOut && !FCancelRequested && FLastEventOk) SleepAndProcessMessages();
     TimerOff();
     if (!FTimedOut && !FCancelRequested && FLastEventOk) return;
+    if (FTimedOut || FCancelRequested) WithdrawConnect();
+    SetState(TConnectionState::Idle);
     if (OnConnectionFailed) OnConnectionFailed(this);
     if (FTimedOut) throw ESockError("Connection Timed out");
     if (FCancelRequested) throw ESockError("Connection Canceled");
     throw ESockError("Connection Failed");
+}
+
+void TSockTransport::ResetBuffers()
+{
+    FInBuffer->Clear();
+    FScanned = 0;
+    DiscardOutput();
+    FSendError = 0;
+    FReadPaused = false;
+}
+
+void TSockTransport::WithdrawConnect()
+{
+    if (FSocket) FSocket->Close();
+    OpenSocket(false);  // a failure here is met by EnsureSocket at the next Connect
+}
+
+void TSockTransport::EnsureSocket()
+{
+    if (FSocket && FSocket->IsOpen()) return;
+    if (!OpenSocket(false)) RaiseSocketError(SockLastError());
+}
+
+void TSockTransport::RaiseSocketError(int Number)
+{
+    FLastError = Number;
+    std::string text;
+    LookupErrorMessage(static_cast<uint16_t>(Number), text);
+    if (OnError) OnError(this, static_cast<uint16_t>(Number), text);
+    throw ESockError(text);
+}
+
+void TSockTransport::PostToSelf(uint32_t Msg)
+{
+    if (FNotifyWindow) FNotifyWindow->Post(Msg, FSocketTag, 0);
 }
 
 void TSockTransport::Disconnect()
@@ -542,7 +540,7 @@ void TSockTransport::Disconnect()
 void TSockTransport::RequestCloseSocket()
 {
     Status(4, "Request Close Socket");
-    SetConnected(false);
+    SetState(TConnectionState::Idle);
     // Bytes queued for this connection can never reach its peer; they must not open
     // the next conversation.
     DiscardOutput();
@@ -559,7 +557,7 @@ void TSockTransport::RequestCloseSocket()
 void TSockTransport::RequireConnection()
 {
     int passes = 0;
-    while (!FConnected) {
+    while (!Connected()) {
         if (passes >= 1 || !OnConnectionRequired) throw Exception("Not Connected");
         bool handled = false;
         OnConnectionRequired(handled);
@@ -605,7 +603,7 @@ void TSockTransport::QueueOutput(const char* Data, int64_t Count)
 void TSockTransport::KickWriter()
 {
     if (FIoBusy)
-        FNotifyWindow->Post(WriteMoreMessage, 0, 0);
+        PostToSelf(WriteMoreMessage);
     else
         WriteFromStream();
 }
@@ -635,7 +633,15 @@ void TSockTransport::WaitForOutput()
             DiscardOutput();
             std::rethrow_exception(e);
         }
-        if (!FConnected) {
+        if (FSendError) {
+            const int number = FSendError;
+            FSendError = 0;
+            RequestCloseSocket();
+            // A peer that closed or reset is the same end as one the reader found.
+            if (ConnectionGone(number)) throw ESockError(TextClosed);
+            RaiseSocketError(number);
+        }
+        if (!Connected()) {
             DiscardOutput();
             throw ESockError(TextClosed);
         }
@@ -750,6 +756,15 @@ void TSockTransport::ConsumeInput(int64_t Count)
         std::swap(FInBuffer, FInSpare);
     }
     FScanned = 0;
+    ResumeReading();
+}
+
+void TSockTransport::ResumeReading()
+{
+    if (FReadPaused && FInBuffer->Size() <= MaxUnreadInput) {
+        FReadPaused = false;
+        PostToSelf(ReadMoreMessage);
+    }
 }
 
 void TSockTransport::ReadLn(std::string& Line)
@@ -765,11 +780,12 @@ void TSockTransport::ReadLn(std::string& Line)
     for (;;) {
         if ((found = FindLineEnd(lf))) break;
         if (FInBuffer->Size() > MaxReplyLineLength) throw ESockError("Reply line too long");
-        if (!FConnected) break;
+        if (!Connected()) break;
         if (limited && Clock::now() >= deadline) {
             if (FCancelRequested) break;
             throw ESockError("Reply Timed out");
         }
+        ResumeReading();  // a descendant may have emptied the buffer meanwhile
         SleepAndProcessMessages();
         if (FCancelRequested) break;
     }

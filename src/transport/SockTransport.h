@@ -20,6 +20,7 @@
 #include "base/Component.h"
 #include "base/Stream.h"
 #include "base/StringList.h"
+#include "transport/ReplyLine.h"
 #include "transport/SockErrors.h"
 
 class TAsyncSocket;
@@ -38,18 +39,12 @@ enum : uint32_t {
 constexpr int SockChunkSize = 16383;
 // A reply line that grows past this without a LF is refused ("Reply line too long").
 constexpr int64_t MaxReplyLineLength = 1 << 20;
+// While more than this waits unread in InBuffer the socket is not read (TCP then holds
+// the server back); reading resumes once it is consumed.
+constexpr int64_t MaxUnreadInput = 1 << 20;
 
-// One reply line taken apart: the value of its leading digits (at most 10 digits read;
-// above 32767 stored as 32767; 0 without digits), whether there were any, whether a
-// hyphen follows them (a continuation line), and the text after the code and its
-// separator without the line end.
-struct TReplyLine {
-    int16_t Code = 0;
-    bool HasCode = false;
-    bool Continued = false;
-    std::string Text;
-};
-TReplyLine ParseReplyLine(const std::string& Line);
+// Where the connection stands. It changes only through TSockTransport::SetState.
+enum class TConnectionState { Idle, Connecting, Connected };
 
 // The N-th (from 1) field of Text split at Delimiter; "" when there are fewer fields.
 std::string NthField(const std::string& Text, char Delimiter, int N);
@@ -91,7 +86,8 @@ public:
     void SetReplyTimeOut(int Value) { FReplyTimeOut = Value; }
 
     // ---- state
-    bool Connected() const { return FConnected; }
+    bool Connected() const { return FState == TConnectionState::Connected; }
+    TConnectionState State() const { return FState; }
     int16_t ReplyCode() const { return FReplyCode; }
     const std::string& LastReply() const { return FLastReply; }
     int32_t BytesSent() const { return FBytesSent; }
@@ -123,7 +119,9 @@ public:
     // ---- operations
     // Accepts a connection on a listening socket; returns its descriptor.
     virtual int Accept();
-    // Resolves Host, connects to Port; returns when connected.
+    // Empties InBuffer, resolves Host, connects to Port; returns when connected. A
+    // connect that times out or is cancelled is withdrawn (the socket is replaced). A
+    // connect the socket refuses at once (no local port: 10055) raises its error.
     virtual void Connect();
     // Closes the socket (connected or not) and opens a fresh one.
     virtual void Disconnect();
@@ -140,7 +138,9 @@ public:
 
     // Queues Count bytes (Count 0: up to the first NUL) and returns once all queued bytes
     // were handed to the socket. Nothing to send returns at once. With a cancel pending
-    // at entry: returns silently; during the wait: EAbortError "Socket send aborted".
+    // at entry: returns silently; during the wait: EAbortError "Socket send aborted". A
+    // send failing other than would-block closes the connection and raises its error.
+    // Exceptions of the progress and status handlers are dropped.
     void SendBuffer(const void* Buffer, size_t Count);
     // Sends Text up to its first NUL, whole.
     void Write(const std::string& Text);
@@ -169,7 +169,7 @@ protected:
     virtual int SocketSend(const void* Buffer, int Count);
 
     // Descendants clear a cancel before their closing command.
-    void ClearCancel() { FCancelRequested = false; }
+    void ClearCancel() { SetCancelRequested(false); }
 
     void TimerOn();
     void TimerOff();
@@ -192,10 +192,23 @@ private:
     void RefillFromSource();
     void KickWriter();
     void ConsumeInput(int64_t Count);
+    // Reading paused on a full InBuffer starts again once it is no longer full.
+    void ResumeReading();
 
-    // Flags change only through these.
-    void SetConnected(bool Value) { FConnected = Value; }
+    // The connection's state and the cancel flag change only through these.
+    void SetState(TConnectionState Value) { FState = Value; }
     void SetCancelRequested(bool Value) { FCancelRequested = Value; }
+    // A new conversation starts with nothing left over from the last one.
+    void ResetBuffers();
+    // Closes a socket whose connect was abandoned and opens a fresh one, so a late
+    // notice of it can neither connect nor fail the next attempt.
+    void WithdrawConnect();
+    // Opens a socket when the component holds none (a re-creation that failed earlier);
+    // raises the socket error when that fails again.
+    void EnsureSocket();
+    // Fires OnError with Number's text and raises ESockError with it.
+    [[noreturn]] void RaiseSocketError(int Number);
+    void PostToSelf(uint32_t Msg);
 
     std::string FHost;
     int FPort = 0;
@@ -203,7 +216,7 @@ private:
     int FReportLevel = 0;
     int FReplyTimeOut = 0;
 
-    bool FConnected = false;
+    TConnectionState FState = TConnectionState::Idle;
     bool FStreamTransfer = false;
     bool FIoBusy = false;
     bool FCancelRequested = false;
@@ -216,6 +229,7 @@ private:
     bool FDestroying = false;
     bool FReadDeferred = false;   // a read / write notification came while IoBusy
     bool FWriteDeferred = false;
+    bool FReadPaused = false;     // InBuffer is full: the socket is not read until consumed
 
     int32_t FBytesSent = 0;
     int32_t FBytesTotal = 0;
@@ -236,6 +250,7 @@ private:
     TStream* FSendSource = nullptr;  // the stream SendStream is sending
     int64_t FSourceLeft = 0;         // its bytes not yet moved into OutBuffer
     std::exception_ptr FSourceError;
+    int32_t FSendError = 0;          // a send failure that ends the connection
 
     std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer, FOutSpare;
     std::unique_ptr<TMessageTarget> FNotifyWindow;

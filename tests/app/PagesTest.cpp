@@ -132,6 +132,8 @@ TEST_F(PagesTest, BodyFilesReadAnyLineEndAndWriteCrLfWithNothingAfter)
         {"CR only", "one\rtwo\r\rthree", "one\r\ntwo\r\n\r\nthree"},
         {"UTF-8 text", "Привет\nмир", "Привет\r\nмир"},
         {"empty", "", ""},
+        {"byte-order mark", "\xEF\xBB\xBFone\r\ntwo", "one\r\ntwo"},
+        {"Windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2\r\n\xEC\xE8\xF0", "Привет\r\nмир"},
     };
     Tmainform& f = Create();
     f.Edit1->setText("subject");
@@ -144,6 +146,15 @@ TEST_F(PagesTest, BodyFilesReadAnyLineEndAndWriteCrLfWithNothingAfter)
         EXPECT_EQ(ReadFile("out.txt"), c.Saved);
     }
     EXPECT_EQ(f.Edit1->text(), "subject") << "opening a body leaves the subject alone";
+    // Shift+Enter breaks the line for the file and for the message alike.
+    f.Memo1->setPlainText("one");
+    f.Memo1->moveCursor(QTextCursor::End);
+    QTest::keyClick(f.Memo1, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(f.Memo1, "two");
+    EXPECT_EQ(f.DisplayedLines(), V({"one", "two"}));
+    Dialogs.ExpectFile(Path("out.txt"));
+    f.BitBtn3->click();
+    EXPECT_EQ(ReadFile("out.txt"), "one\r\ntwo");
     const TFileDialog& open = Dialogs.Shown[0].File;
     const TFileDialog& save = Dialogs.Shown[1].File;
     EXPECT_EQ(std::tie(open.FilterIndex, open.InitialDir), std::make_tuple(1, Tmainform::ProgramDir() + "/message"));

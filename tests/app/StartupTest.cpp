@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "AppFixture.h"
 #include "app/Language.h"
@@ -15,6 +16,7 @@
 #include "app/Rabout.h"
 #include "platform/SettingsStore.h"
 #include "smtp/SmtpClient.h"
+#include "support/ScriptedServer.h"
 
 namespace {
 
@@ -122,6 +124,29 @@ TEST_F(StartupTest, NothingIsWrittenWithoutAYes)
     Form.reset();
     EXPECT_EQ(ReadFile("settings.ini"), before);
     EXPECT_EQ(Dialogs.Shown.size(), 1u);
+}
+
+// Terminate while a send waits for a silent server: the wait ends now, the connection is
+// dropped without QUIT and nothing is reported.
+TEST_F(StartupTest, TerminateEndsAWaitingSendAtOnce)
+{
+    TScriptedServer server;
+    server.Sink();
+    server.Start();
+    Tmainform& f = Create();
+    f.Edit6->setText("127.0.0.1");
+    f.Edit2->setText(QString::number(server.Port()));
+    QTimer::singleShot(100, &f, [&f] { f.Terminate1->trigger(); });
+    // Only a guard against a hang: it drops the connection a broken Terminate left waiting.
+    QTimer::singleShot(10000, &f, [&f] {
+        ADD_FAILURE() << "Terminate left the send waiting";
+        f.SmtpClient1->Cancel();
+        f.SmtpClient1->TSockTransport::Disconnect();
+    });
+    f.Sendbtn->click();
+    EXPECT_TRUE(server.Finished());
+    EXPECT_EQ(server.ReceivedCount(), 0u);
+    EXPECT_TRUE(Dialogs.Shown.empty());
 }
 
 TEST_F(StartupTest, NonTextValueStopsReadingAndIsReported)

@@ -12,7 +12,8 @@ TEST(StringListText, EveryLineEndStyleEndsALine)
 {
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"", {}}, {"a", {"a"}}, {"a\r\nb\r\n", {"a", "b"}}, {"a\nb", {"a", "b"}}, {"a\rb\r", {"a", "b"}},
-        {"a\r\rb", {"a", "", "b"}}, {"a\n\rb", {"a", "", "b"}}, {"\r\n", {""}}, {"x\r\n\r\ny", {"x", "", "y"}}};
+        {"a\r\rb", {"a", "", "b"}}, {"a\n\rb", {"a", "", "b"}}, {"\r\n", {""}}, {"x\r\n\r\ny", {"x", "", "y"}},
+        {"\xEF\xBB\xBF" "a@x\r\nb", {"a@x", "b"}}, {"a\xEF\xBB\xBF", {"a\xEF\xBB\xBF"}}};
     for (const auto& [text, lines] : cases) {
         TStringList l;
         l.SetText(text);
@@ -30,6 +31,10 @@ TEST(StringListSorted, OrdersWithoutRegardToCase)
     EXPECT_EQ(l.Items(), (std::vector<std::string>{"", "A@x", "a@x", "b@x", "B@x", "c"}));
     l.SetText("zeta\r\nAlpha\nbeta\r");
     EXPECT_EQ(l.Items(), (std::vector<std::string>{"Alpha", "beta", "zeta"}));
+    TStringList unsorted;
+    for (const char* s : {"b", "C", "a"}) unsorted.Add(s);
+    l.Assign(unsorted);  // an assigned list lands in order too
+    EXPECT_EQ(l.Items(), (std::vector<std::string>{"a", "b", "C"}));
     EXPECT_THROW(l.Put(0, "x"), EStringListError);
     try {
         l.Delete(3);

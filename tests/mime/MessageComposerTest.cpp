@@ -3,9 +3,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <sys/stat.h>
+
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "base/Exception.h"
 #include "TestStreams.h"
@@ -83,11 +87,12 @@ TEST(MessageComposer, HeaderLinesAndBody)
     bare.ToCarbonCopy().Add("x@y");
     bare.ToCarbonCopy().Add("z@y\r\nBcc: v@y");
     bare.SetDate(std::string("D\nX-Evil: 1\0", 12));
-    for (const char* line : {"Привет", ".", "..a", " .x", "", ".end"}) bare.Body().Add(line);
+    // An entry holding line breaks is lines of their own: its "." cannot end the data.
+    for (const char* line : {"Привет", ".", "..a", " .x", "", ".end", "x\r.\ny\r\n"}) bare.Body().Add(line);
     const Composed c = Compose(bare);
     EXPECT_EQ(c.header, "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
                         "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n");
-    EXPECT_EQ(c.body, "Привет\r\n..\r\n...a\r\n .x\r\n\r\n..end\r\n");
+    EXPECT_EQ(c.body, "Привет\r\n..\r\n...a\r\n .x\r\n\r\n..end\r\nx\r\n..\r\ny\r\n\r\n");
 }
 
 TEST(MessageComposer, ContentTypeFollowsSubType)
@@ -149,24 +154,30 @@ TEST(MessageComposer, MultipartLayoutAndFileNames)
         EXPECT_EQ(TMessageComposer::AttachmentName(entry), "report.txt") << entry;
 }
 
+// A missing file and a directory alike: reported, then raised as an open failure.
 TEST(MessageComposer, MissingAttachmentIsReportedThenRaised)
 {
     TTempDir dir;
-    TPostMessage m;
-    m.Attachments().Add(dir.Write("first", "1"));
-    const std::string missing = dir.Path() + "/missing.txt";
-    m.Attachments().Add(missing);
-    std::vector<std::string> events;
-    TMessageComposer composer;
-    composer.OnEncodeEnd = [&](const std::string& f) { events.push_back("end " + f); };
-    composer.OnAttachmentNotFound = [&](const std::string& f) { events.push_back("missing " + f); };
-    try {
-        Compose(m, mtPlain, uuMime, &composer);
-        ADD_FAILURE() << "no error for a missing file";
-    } catch (const EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file " + missing);
+    fs::create_directory(dir.Path() + "/folder");
+    for (const char* name : {"missing.txt", "folder"}) {
+        TPostMessage m;
+        m.Attachments().Add(dir.Write("first", "1"));
+        const std::string missing = dir.Path() + "/" + name;
+        m.Attachments().Add(missing);
+        std::vector<std::string> events;
+        TMessageComposer composer;
+        composer.OnEncodeEnd = [&](const std::string& f) { events.push_back("end " + f); };
+        composer.OnAttachmentNotFound = [&](const std::string& f) { events.push_back("missing " + f); };
+        try {
+            Compose(m, mtPlain, uuMime, &composer);
+            ADD_FAILURE() << "no error for " << name;
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(e.Message(), "Cannot open file " + missing);
+        } catch (const Exception& e) {
+            ADD_FAILURE() << name << ": " << e.Message();
+        }
+        EXPECT_EQ(events, (std::vector<std::string>{"end " + m.Attachments()[0], "missing " + missing}));
     }
-    EXPECT_EQ(events, (std::vector<std::string>{"end " + m.Attachments()[0], "missing " + missing}));
 }
 
 // 59 bytes: a full line and a last line of 14 bytes, whose length character is ".".
@@ -185,22 +196,49 @@ TEST(MessageComposer, UUEncodedPartsAnnounceThemselvesAndAreDotStuffed)
     EXPECT_EQ(content.substr(content.size() - 3), "`\r\n");
 }
 
-// An independent parser must read back what was composed: attachments byte for byte,
-// non-ASCII subject, sender name and body text.
+// An independent parser must read back what was composed: attachments byte for byte
+// (one of them read from a FIFO, names with a quote or Cyrillic letters), non-ASCII
+// subject, sender and recipient names, a body line too long for SMTP (which must then
+// travel quoted-printable), and a boundary composed under a Japanese locale.
 TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
 {
     TTempDir dir;
-    const std::vector<size_t> sizes = {0, 1, 45, 46, 300001};
+    const std::vector<size_t> sizes = {0, 1, 45, 46, 300001, 70000, 10};
+    const std::vector<std::string> names = {"file0.bin", "file1.bin", "file2.bin", "отчёт.txt", "file4.bin",
+                                            "fifo.bin", "my \"draft\".txt"};
     TPostMessage m;
     m.SetFromName("Иван Петров");
     m.SetFromAddress("ivan@example.org");
     m.ToAddress().Add("a@example.org");
-    m.ToAddress().Add("Bee <b@example.org>");
+    m.ToAddress().Add("\"Пётр Сидоров\" <b@example.org>");
     m.SetSubject("Отчёт за декабрь: итоги года и планы на следующий год, длинная тема");
-    for (const char* line : {"Здравствуйте!", ".", ".x", "end"}) m.Body().Add(line);
-    for (size_t i = 0; i < sizes.size(); ++i)
-        m.Attachments().Add(dir.Write("file" + std::to_string(i) + ".bin", RandomBytes(sizes[i], static_cast<unsigned>(i))));
+    // Lines around the encoder's soft-break limit (76) and the SMTP limit (998), with the
+    // bytes it must encode where a break falls.
+    std::string text = "Здравствуйте!\r\n.\r\n.x";
+    for (size_t len : {74, 75, 76, 77, 151, 997, 998, 999, 5000})
+        for (const char* fill : {"a", "=", " ", "\t", "Ж", "a=b ", "."}) {
+            std::string line;
+            while (line.size() < len) line += fill;
+            text += "\r\n" + line;
+        }
+    m.Body().SetText(text + "\r\nend");
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const std::string data = RandomBytes(sizes[i], static_cast<unsigned>(i));
+        if (names[i] != "fifo.bin") {
+            m.Attachments().Add(dir.Write(names[i], data));
+            continue;
+        }
+        ASSERT_EQ(::mkfifo(dir.File(names[i]).c_str(), 0600), 0);
+        m.Attachments().Add(dir.File(names[i]));
+        std::thread([path = dir.File(names[i]), data] {
+            FILE* f = std::fopen(path.c_str(), "wb");
+            if (f) std::fwrite(data.data(), 1, data.size(), f), std::fclose(f);
+        }).detach();
+    }
+    ASSERT_NE(std::setlocale(LC_TIME, "ja_JP.UTF-8"), nullptr) << "scripts/install-deps generates ja_JP.UTF-8";
     const Composed c = Compose(m);
+    std::setlocale(LC_TIME, "C");
+    for (unsigned char ch : c.boundary) EXPECT_LT(ch, 0x80) << c.boundary;
     const std::string cmd = std::string(QUILLCAST_PYTHON) + " " + MIME_TEST_DIR + "/parse_message.py " +
                             dir.Write("message.eml", c.header + "\r\n" + c.body);
     FILE* p = popen(cmd.c_str(), "r");
@@ -214,14 +252,20 @@ TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
     EXPECT_EQ(o["from_name"].toString().toStdString(), m.FromName());
     EXPECT_EQ(o["from_addr"].toString().toStdString(), m.FromAddress());
     EXPECT_EQ(o["to"].toArray().size(), 2);
+    EXPECT_EQ(o["to_names"].toArray()[1].toString().toStdString(), "Пётр Сидоров");
+    EXPECT_EQ(o["boundary"].toString().toStdString(), c.boundary);
     EXPECT_TRUE(o["defects"].toArray().isEmpty());
+    const std::string qp = c.body.substr(0, c.body.find("\r\n--" + c.boundary, 10));
+    for (size_t at = 0, eol; (eol = qp.find("\r\n", at)) != std::string::npos; at = eol + 2)
+        ASSERT_LE(eol - at - (qp[at] == '.'), 76u) << qp.substr(at, eol - at);  // dot-stuffing aside
     const QJsonArray parts = o["parts"].toArray();
     ASSERT_EQ(parts.size(), static_cast<qsizetype>(sizes.size() + 1));
+    EXPECT_EQ(parts[0].toObject()["encoding"].toString(), "quoted-printable");
     // The CR LF before a delimiter belongs to the delimiter.
-    EXPECT_EQ(parts[0].toObject()["text"].toString().toStdString(), "Здравствуйте!\r\n.\r\n.x\r\nend");
+    EXPECT_EQ(parts[0].toObject()["text"].toString().toStdString(), text + "\r\nend");
     for (size_t i = 0; i < sizes.size(); ++i) {
         const QJsonObject part = parts[static_cast<qsizetype>(i + 1)].toObject();
-        EXPECT_EQ(part["filename"].toString().toStdString(), "file" + std::to_string(i) + ".bin");
+        EXPECT_EQ(part["filename"].toString().toStdString(), names[i]);
         EXPECT_TRUE(part["defects"].toArray().isEmpty()) << i;
         EXPECT_EQ(QByteArray::fromHex(part["hex"].toString().toLatin1()).toStdString(),
                   RandomBytes(sizes[i], static_cast<unsigned>(i)))

@@ -17,6 +17,8 @@ out = {
     "from_name": msg["From"].addresses[0].display_name,
     "from_addr": msg["From"].addresses[0].addr_spec,
     "to": [a.addr_spec for a in msg["To"].addresses] if msg["To"] else [],
+    "to_names": [a.display_name for a in msg["To"].addresses] if msg["To"] else [],
+    "boundary": msg.get_boundary(),
     "defects": [type(d).__name__ for d in msg.defects],
     "parts": [],
 }
@@ -25,6 +27,7 @@ for part in msg.walk():
         continue
     out["parts"].append({
         "type": part.get_content_type(),
+        "encoding": part.get("Content-Transfer-Encoding", ""),
         "filename": part.get_filename(),
         "hex": part.get_payload(decode=True).hex(),
         "defects": [type(d).__name__ for d in part.defects],

@@ -229,7 +229,8 @@ TEST(SmtpSendMail, ExtractAddressOfEveryEntryForm)
     const std::pair<const char*, const char*> Cases[] = {
         {"Ann <ann@x.test>", "ann@x.test"}, {"to:bob@x.test", "bob@x.test"}, {"plain@x.test", "plain@x.test"},
         {"<>", ""}, {"eve@x.test<", ""}, {"<open@x.test", "open@x.test"}, {"a<b@x.test<c>", "b@x.test"},
-        {"Ann < a b >", " a b "}, {"to: bob", " bob"}, {"a::b", ""}, {"Ann <x:y@z>", "x:y@z"}, {"", ""},
+        {"Ann < a b >", "a b"}, {"to: bob", "bob"}, {"a::b", ""}, {"Ann <x:y@z>", "x:y@z"}, {"", ""},
+        {" \tpad@x.test ", "pad@x.test"}, {"   ", ""},
     };
     for (const auto& [Entry, Address] : Cases)
         EXPECT_EQ(TSmtpClient::ExtractAddress(Entry), Address) << Entry;

@@ -149,7 +149,8 @@ TEST_F(ConnectTest, RefusedConnectionFailsSaysWhyAndKeepsTheSocket)
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.Connect(); }), "Already connected");
 }
 
-// A time-out cancels, and that stays visible; a negative time-out means no limit.
+// A time-out cancels, and that stays visible; a negative time-out means no limit. The
+// abandoned connect is withdrawn: the same component then connects elsewhere at once.
 TEST_F(ConnectTest, ConnectThatHangsTimesOutOnceOrIsCanceled)
 {
     TBlackHoleListener hole;
@@ -162,6 +163,10 @@ TEST_F(ConnectTest, ConnectThatHangsTimesOutOnceOrIsCanceled)
         EXPECT_EQ(MessageOf<ESockError>([&] { t.Connect(); }), timeOut < 0 ? "Connection Canceled" : "Connection Timed out");
         EXPECT_EQ(t.TimedOut(), timeOut > 0);
         EXPECT_TRUE(t.CancelRequested() || timeOut < 0);
+        t.SetPort(Server.Port());  // listening: the connect completes without an accept
+        t.SetTimeOut(5000);
+        EXPECT_EQ(MessageOf<ESockError>([&] { t.Connect(); }), "") << timeOut;
+        EXPECT_TRUE(t.Connected());
     }
     EXPECT_EQ(Failed, 2);
 }
@@ -196,9 +201,10 @@ TEST_F(ConnectTest, EveryCloseLeavesAFreshSocketForTheNextConnect)
     EXPECT_EQ(Server.Connections(), 3);
 }
 
+// The next connection starts with none of them: its greeting is its own.
 TEST_F(ConnectTest, PeerCloseKeepsTheLastBytesAndFiresDisconnectOnce)
 {
-    Server.Send("221 bye\r\npartial").Close();
+    Server.Send("221 bye\r\npartial").Close().Accept().SendLine("220 new");
     Server.Start();
     Watch(Client);
     ConnectTo(Client, Server);
@@ -210,6 +216,9 @@ TEST_F(ConnectTest, PeerCloseKeepsTheLastBytesAndFiresDisconnectOnce)
     Client.ReadLn(line);  // a whole line is still there to read
     EXPECT_EQ(line, "221 bye\r\n");
     EXPECT_EQ(MessageOf<ESockError>([&] { Client.ReadLn(line); }), "Connection closed");
+    Client.Connect();
+    Client.ReadLn(line);
+    EXPECT_EQ(line, "220 new\r\n");
 }
 
 // The handler is asked once; claiming to have connected without doing so raises the

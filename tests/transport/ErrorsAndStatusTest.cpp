@@ -1,5 +1,6 @@
 #include <set>
 
+#include "platform/AsyncSocket.h"
 #include "platform/SocketErrors.h"
 #include "TransportFixture.h"
 
@@ -27,6 +28,9 @@ TEST(SockErrors, TableTextsErrnoMappingAndUnknownNumbers)
     const std::pair<int, int> errnos[] = {
         {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054}, {EWOULDBLOCK, 10035}, {EINPROGRESS, 10035}, {0, 0}};
     for (const auto& [err, number] : errnos) EXPECT_EQ(SocketErrorFromErrno(err), number) << err;
+    // A connect that cannot start (no local port) must not pass for one under way.
+    EXPECT_EQ(ConnectErrorFromErrno(EAGAIN), WSAENOBUFS);
+    EXPECT_EQ(ConnectErrorFromErrno(EINPROGRESS), WSAEWOULDBLOCK);
 }
 
 // What contains the ignore bits is passed over; the rest goes to OnError and is raised.
@@ -52,23 +56,20 @@ TEST(ErrorManager, PassesOverWhatContainsTheIgnoreBitsAndRaisesTheRest)
     }
 }
 
-TEST(ReplyLine, LeadingDigitsRules)
+// One parser for every client: the leading digits give the code; the fourth character's
+// place, not the digits before it, marks a continuation.
+TEST(ReplyLine, EveryLineForm)
 {
-    struct { const char* Line; int16_t Code; bool HasCode; bool Continued; const char* Text; } cases[] = {
-        {"250 ok\r\n", 250, true, false, "ok"},
-        {"250-first\r\n", 250, true, true, "first"},
-        {"0421 closing\r\n", 421, true, false, "closing"},
-        {"hello 250\r\n", 0, false, false, "hello 250"},
-        {"\r\n", 0, false, false, ""},
-        {"99999 big\r\n", 32767, true, false, "big"},         // too big: a refusal all the same
-        {"123456789012 x\r\n", 32767, true, false, "12 x"},  // ten digits at most
-        {"354\r\n", 354, true, false, ""}};
+    struct { const char* Line; int16_t Code; bool HasCode; bool Continued; } cases[] = {
+        {"250 ok\r\n", 250, true, false}, {"250-first\r\n", 250, true, true}, {"220-", 220, true, true},
+        {"0421 closing\r\n", 421, true, false}, {"hello 250\r\n", 0, false, false}, {"\r\n", 0, false, false},
+        {"99999 big\r\n", 32767, true, false},         // too big: a refusal all the same
+        {"123456789012 x\r\n", 32767, true, false},  // ten digits at most
+        {"354\r\n", 354, true, false}, {"25-x\r\n", 25, true, false}, {"25\r\n", 25, true, false},
+        {" \r\n", 0, false, true}, {"abc-def\r\n", 0, false, true}, {"550-5.1.1 x\n", 550, true, true}, {"", 0, false, false}};
     for (const auto& c : cases) {
         const TReplyLine r = ParseReplyLine(c.Line);
-        EXPECT_EQ(r.Code, c.Code) << c.Line;
-        EXPECT_EQ(r.HasCode, c.HasCode) << c.Line;
-        EXPECT_EQ(r.Continued, c.Continued) << c.Line;
-        EXPECT_EQ(r.Text, c.Text) << c.Line;
+        EXPECT_EQ(std::tie(r.Code, r.HasCode, r.Continued), std::tie(c.Code, c.HasCode, c.Continued)) << c.Line;
     }
 }
 

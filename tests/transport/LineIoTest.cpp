@@ -123,6 +123,26 @@ TEST_F(LineIoTest, EveryReadWaitEnds)
     EXPECT_EQ(Client.OutPending(), 0);  // nothing left to open a later conversation
 }
 
+// A server that floods while nothing is read: what waits in InBuffer stays bounded, and
+// every line still arrives, in order, once it is read.
+TEST_F(LineIoTest, UnreadInputIsBoundedAndNothingIsLost)
+{
+    std::string flood, all;
+    for (int i = 0; i < 4096; ++i) flood += std::to_string(i) + std::string(1000, 'x') + "\r\n";
+    Server.SetRecordBytes(false);
+    Server.Send(flood).Expect("done");
+    Server.Start();
+    ConnectTo(Client, Server);
+    ASSERT_TRUE(PumpUntil([&] { return Client.InBuffer().Size() > MaxUnreadInput; }));
+    PumpUntil([] { return false; }, 200);
+    EXPECT_LE(Client.InBuffer().Size(), MaxUnreadInput + SockChunkSize);
+    Client.SetReplyTimeOut(5000);
+    for (std::string line; all.size() < flood.size(); all += line) Client.ReadLn(line);
+    EXPECT_TRUE(all == flood);
+    Client.Writeln("done");
+    EXPECT_TRUE(Server.Finished());
+}
+
 TEST_F(LineIoTest, ProtocolLogRecordsTheConversationAsAScript)
 {
     TTempDir dir;

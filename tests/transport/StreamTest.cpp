@@ -1,16 +1,23 @@
 #include "base/Exception.h"
+#include "platform/SocketErrors.h"
 #include "TransportFixture.h"
 
 namespace {
 
-// Records every count the socket takes, through the transport's send seam.
+// Records every count the socket takes, through the transport's send seam; with FailWith
+// set, every send fails with that error.
 class TCountingTransport : public TSockTransport {
 public:
     std::vector<int> Sends;
+    int FailWith = 0;
 
 protected:
     int SocketSend(const void* Buffer, int Count) override
     {
+        if (FailWith) {
+            SetSockLastError(FailWith);
+            return -1;
+        }
         const int n = TSockTransport::SocketSend(Buffer, Count);
         if (n > 0) Sends.push_back(n);
         return n;
@@ -28,7 +35,8 @@ std::string Pattern(size_t n)
 
 using StreamTest = TransportTest;
 
-// SendStream reports each chunk; SendBuffer makes the same sends without progress events.
+// SendStream reports each chunk, whatever its handler raises (the first chunk included);
+// SendBuffer makes the same sends without progress events.
 TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
 {
     const std::string data = Pattern(40000);
@@ -37,7 +45,10 @@ TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
     TCountingTransport t;
     ConnectTo(t, Server);
     std::vector<std::pair<int32_t, int32_t>> progress;
-    t.OnPacketSent = [&](TObject*) { progress.emplace_back(t.BytesSent(), t.BytesTotal()); };
+    t.OnPacketSent = [&](TObject*) {
+        progress.emplace_back(t.BytesSent(), t.BytesTotal());
+        throw Exception("handler fault");
+    };
     TMemoryStream stream;
     stream.WriteString(data);  // position left at the end: SendStream starts from the start
     t.SendStream(stream);
@@ -54,6 +65,12 @@ TEST_F(StreamTest, FortyThousandBytesGoOutInThreeChunksWithProgress)
     t.SendStream(empty);
     EXPECT_TRUE(progress.empty());
     EXPECT_EQ(t.BytesTotal(), 0);
+    // A send failing other than would-block brings no notification: it ends the wait at
+    // once (not at the time-out) and the connection.
+    t.SetReplyTimeOut(3000);
+    t.FailWith = WSAEHOSTUNREACH;
+    EXPECT_EQ(MessageOf<ESockError>([&] { t.Write("RSET\r\n"); }), "10065:No route to Host");
+    EXPECT_FALSE(t.Connected());
 }
 
 // A cancel or a peer reset ends the wait of SendStream and of SendBuffer. The cancel is

@@ -1,0 +1,38 @@
+"""A TLS echo server on 127.0.0.1 for the TLS channel tests: prints "PORT <n>", then sends
+back every byte each connection sends, and closes a connection when its client does."""
+import argparse
+import asyncio
+import signal
+import ssl
+
+
+async def echo(reader, writer):
+    try:
+        while data := await reader.read(65536):
+            writer.write(data)
+            await writer.drain()
+        writer.close()
+    except (ConnectionError, ssl.SSLError):
+        pass  # the client refused our certificate or went away: nothing to echo
+
+
+async def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    args = parser.parse_args()
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(args.cert, args.key)
+    loop = asyncio.get_running_loop()
+    # A client that refuses the certificate aborts the handshake: expected, not news.
+    loop.set_exception_handler(lambda loop, ctx: None)
+    server = await asyncio.start_server(echo, "127.0.0.1", 0, ssl=context)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    done = loop.create_future()
+    loop.add_signal_handler(signal.SIGTERM, lambda: done.done() or done.set_result(None))
+    await asyncio.wait([done], timeout=300)  # a test that dies leaves no server behind for long
+    server.close()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())

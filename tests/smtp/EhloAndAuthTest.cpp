@@ -20,7 +20,6 @@ TEST(EhloCapabilities, ReplyLinesBecomeKeywordsWithParameters)
     EXPECT_EQ(caps.Keywords.size(), 5u);
     for (const char* size : {"250 SIZE", "250 SIZE 0", "250 SIZE 12x", "250 SIZE 99999999999999999999"})
         EXPECT_EQ(TEhloCapabilities::Parse({"250-host", size}).SizeLimit(), 0u) << size;
-    EXPECT_TRUE(TEhloCapabilities::Parse({"250 host STARTTLS"}).Keywords.empty());
 }
 
 TEST(SaslAuth, MechanismIsChosenFromWhatTheServerOffers)
@@ -33,7 +32,6 @@ TEST(SaslAuth, MechanismIsChosenFromWhatTheServerOffers)
         {{"PLAIN"}, amAuto, true, std::nullopt},
         {{"LOGIN", "PLAIN"}, amLogin, false, amLogin},
         {{"PLAIN"}, amLogin, false, std::nullopt},
-        {{}, amAuto, false, std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ChooseAuthMethod(c.Offered, c.Requested, c.Token), c.Chosen) << c.Offered.size() << c.Requested;
@@ -54,12 +52,10 @@ TEST(SaslAuth, EncodingsMatchTheVectorsAndTheLogHidesSecrets)
     EXPECT_EQ(AuthResponse(amLogin, 1, "alice", "s3cr\xc3\xa9t"), "czNjcsOpdA==");
     EXPECT_EQ(AuthResponse(amPlain, 0, "alice", "pw"), "*");
     EXPECT_EQ(AuthResponse(amXOAuth2, 0, "alice", "tok"), "");
-    struct { TAuthMethod Method; const char* Log; } logs[] = {
-        {amPlain, "AUTH PLAIN ***"}, {amLogin, "AUTH LOGIN"}, {amXOAuth2, "AUTH XOAUTH2 ***"}};
-    for (const auto& l : logs) {
-        EXPECT_EQ(AuthCommand(l.Method, "alice", "pw").rfind("AUTH " + AuthMethodName(l.Method), 0), 0u);
-        EXPECT_EQ(AuthCommandLogText(l.Method), l.Log);
-    }
+    EXPECT_EQ(AuthCommand(amPlain, "tim", "tanstaaftanstaaf"), "AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm");
+    EXPECT_EQ(AuthCommandLogText(amPlain), "AUTH PLAIN ***");
+    EXPECT_EQ(AuthCommandLogText(amLogin), "AUTH LOGIN");
+    EXPECT_EQ(AuthCommandLogText(amXOAuth2), "AUTH XOAUTH2 ***");
     EXPECT_EQ(AuthResponseLogText("czNjcsOpdA=="), "***");
     EXPECT_THROW(AuthCommand(amPlain, "alice", std::string("p\0w", 3)), Exception);
     EXPECT_THROW(AuthCommand(amXOAuth2, "alice\x01", "tok"), Exception);

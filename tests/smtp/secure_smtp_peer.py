@@ -1,12 +1,14 @@
 """smtp_peer.py's aiosmtpd with what submission servers add: STARTTLS (AUTH only after it)
-or implicit TLS, AUTH PLAIN/LOGIN for one user, a SIZE limit, no 8BITMIME, a refused
-EHLO. Prints "PORT <n>"; each delivered message also records "auth_user" and "tls"."""
+or implicit TLS with certificates made in --certs DIR (CA: DIR/ca.pem), AUTH PLAIN/LOGIN
+for one user, a SIZE limit, no 8BITMIME, a refused EHLO. Prints "PORT <n>"; each
+delivered message also records "auth_user" and "tls"."""
 import argparse
 import asyncio
 import json
 import os
 import signal
 import ssl
+import subprocess
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
@@ -40,8 +42,7 @@ async def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--tls", choices=["none", "starttls", "tls"], default="none")
-    parser.add_argument("--cert")
-    parser.add_argument("--key")
+    parser.add_argument("--certs", help="folder for the certificates made by make_test_certs.sh")
     parser.add_argument("--auth", metavar="USER:PASSWORD", help="require this login before MAIL")
     parser.add_argument("--auth-plaintext", action="store_true", help="offer AUTH without TLS")
     parser.add_argument("--size", type=int, default=0, help="SIZE limit (0: none)")
@@ -50,13 +51,15 @@ async def main():
     args = parser.parse_args()
     context = None
     if args.tls != "none":
+        support = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+        subprocess.run(["/bin/sh", os.path.join(support, "make_test_certs.sh"), args.certs], check=True)
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        context.load_cert_chain(args.cert, args.key)
+        context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
     user, _, password = (args.auth or "").partition(":")
 
     def authenticator(server, session, envelope, mechanism, login):
         ok = (login.login.decode(), login.password.decode()) == (user, password)
-        return AuthResult(success=ok, auth_data=user if ok else None)
+        return AuthResult(success=ok, handled=False, auth_data=user if ok else None)
 
     handler = Handler(args)
     Server.refuse_ehlo = args.refuse_ehlo

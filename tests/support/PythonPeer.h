@@ -1,26 +1,27 @@
 #pragma once
-// A peer written in Python (Debian's /usr/bin/python3) for tests: started with its
-// arguments, it prints "PORT <n>" once it listens on 127.0.0.1; stopped (SIGTERM) with
-// the object.
-#include <cstdint>
-#include <string>
-#include <sys/types.h>
-#include <vector>
+// A peer written in Python (Debian's /usr/bin/python3), started by a test with a script
+// under tests/ and its arguments; it prints "PORT <n>" once it listens on 127.0.0.1, and
+// is stopped with the object. Port() is 0 when it did not start.
+#include <QProcess>
 
 class TPythonPeer {
 public:
-    // Script: a path under tests/ ("support/tls_echo_peer.py").
-    TPythonPeer(const std::string& Script, const std::vector<std::string>& Args);
-    ~TPythonPeer();
-    TPythonPeer(const TPythonPeer&) = delete;
-    TPythonPeer& operator=(const TPythonPeer&) = delete;
-
-    // 0 when it did not start; StartError() then says why.
+    TPythonPeer(const QString& Script, const QStringList& Args)
+    {
+        P.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        P.start("/usr/bin/python3", QStringList{QUILLCAST_TESTS_DIR "/" + Script} + Args);
+        while (!Line.contains('\n') && P.waitForReadyRead(20000)) Line += P.readAll();
+        if (Line.startsWith("PORT ")) FPort = static_cast<uint16_t>(Line.mid(5).trimmed().toUInt());
+    }
+    ~TPythonPeer()
+    {
+        P.terminate();
+        P.waitForFinished(5000);
+    }
     uint16_t Port() const { return FPort; }
-    const std::string& StartError() const { return FError; }
+    QByteArray Line;  // what it printed first (the reason when it did not start)
 
 private:
-    pid_t FPid = -1;
+    QProcess P;
     uint16_t FPort = 0;
-    std::string FError;
 };

@@ -15,7 +15,8 @@
 // the handshake with tlsError and ErrorText() saying why.
 //
 // The constructor raises ESockError when the settings cannot be used (CA file not
-// readable, malformed fingerprint, no TLS library context). The steps raise nothing.
+// readable, malformed fingerprint, no host name to check and no pin, no TLS library
+// context). The steps raise nothing.
 #include <cstdint>
 #include <functional>
 #include <string>

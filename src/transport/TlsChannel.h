@@ -1,0 +1,99 @@
+#pragma once
+// TTlsChannel: the client side of TLS (OpenSSL) over an already-connected non-blocking
+// socket, for the transport's recv/send seam. Nothing here waits: each step returns at
+// once with what it did, or with the socket notification it needs before it can go on
+// (tlsWantRead / tlsWantWrite), so the caller waits for the same notifications, Stop
+// and time-outs as on a plain socket.
+//
+// The bytes under TLS go through a raw I/O pair with recv/send results (the socket by
+// default; the transport passes its own socket's Recv/Send so that its notifications
+// are re-enabled as usual).
+//
+// The server's certificate is checked against the system's trust store, or a CA file,
+// and the host name (or IP address) it was asked for; or, with a pinned SHA-256
+// fingerprint, only the leaf certificate's fingerprint is compared. A failed check ends
+// the handshake with tlsError and ErrorText() saying why.
+//
+// The constructor raises ESockError when the settings cannot be used (CA file not
+// readable, malformed fingerprint, no host name to check and no pin, no TLS library
+// context). The steps raise nothing.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct ssl_st;
+struct ssl_ctx_st;
+struct bio_st;
+
+struct TTlsSettings {
+    std::string Host;         // the name asked for: SNI and name check (an IP: address check)
+    std::string CAFile;       // PEM file of trusted CAs; empty: the system's trust store
+    std::string Fingerprint;  // SHA-256 of the leaf, hex, colons optional; replaces the checks
+};
+
+enum TTlsStatus : uint8_t {
+    tlsOk,         // done (Read / Write: Count bytes moved, at least one)
+    tlsWantRead,   // call again after the next read notification
+    tlsWantWrite,  // call again after the next write notification
+    tlsClosed,     // the peer ended the connection (close_notify or end of stream)
+    tlsError,      // failed for good: see ErrorText() and SystemError()
+};
+
+class TTlsChannel {
+public:
+    // Raw bytes under TLS, with the results of recv / send on a non-blocking socket: a
+    // count (0 from Recv: end of stream), or -1 with errno set (EAGAIN: nothing now).
+    struct TRawIo {
+        std::function<int(void* Buffer, int Count)> Recv;
+        std::function<int(const void* Buffer, int Count)> Send;
+    };
+    static TRawIo SocketIo(int Fd);
+
+    TTlsChannel(const TTlsSettings& Settings, TRawIo Io);
+    ~TTlsChannel();
+    TTlsChannel(const TTlsChannel&) = delete;
+    TTlsChannel& operator=(const TTlsChannel&) = delete;
+
+    // Starts or advances the client handshake; tlsOk once it is complete and checked.
+    TTlsStatus Handshake();
+    bool Established() const { return FEstablished; }
+
+    // Up to Count decrypted bytes into Buffer. Call it again until it asks for a
+    // notification: decrypted bytes may wait inside the channel with none coming.
+    TTlsStatus Read(void* Buffer, int Count, int& Done);
+    // Encrypts and sends up to Count bytes. After tlsWantWrite, call again with the same
+    // bytes at the front (more may follow them).
+    TTlsStatus Write(const void* Buffer, int Count, int& Done);
+    // Sends close_notify (it does not wait for the peer's); tlsOk once it went out.
+    TTlsStatus Shutdown();
+
+    // Why the last step gave tlsError.
+    const std::string& ErrorText() const { return FErrorText; }
+    // The errno of a failed raw recv / send behind tlsError; 0 for a TLS failure.
+    int SystemError() const { return FSystemError; }
+    // "AB:CD:…" SHA-256 of the server's leaf certificate once it was seen; "" before.
+    const std::string& PeerFingerprint() const { return FPeerFingerprint; }
+
+    // 64 upper-case hex digits of a fingerprint as a user may write it (hex, colons
+    // optional, any case); "" when it is not one.
+    static std::string NormalizeFingerprint(const std::string& Text);
+
+private:
+    friend struct TTlsRawBio;
+    TTlsStatus Outcome(int Ret);
+    bool Begin(TTlsStatus& Status);
+    bool CheckPin(void* StoreCtx);
+    void Fail(int Reason, const std::string& Detail);
+
+    TRawIo FIo;
+    ssl_ctx_st* FCtx = nullptr;
+    ssl_st* FSsl = nullptr;
+    std::string FPin;              // normalized; empty: chain and name checks
+    std::string FPeerFingerprint;
+    std::string FErrorText;
+    int FSystemError = 0;
+    bool FRawEnd = false;          // the raw Recv met the end of the stream
+    bool FPinFailed = false;
+    bool FEstablished = false;
+    bool FFailed = false;          // failed or closed: no more steps
+};

@@ -1,0 +1,89 @@
+"""smtp_peer.py's aiosmtpd with what submission servers add: STARTTLS (AUTH only after it)
+or implicit TLS with certificates made in --certs DIR (CA: DIR/ca.pem), AUTH PLAIN/LOGIN
+for one user, a SIZE limit, no 8BITMIME, a refused EHLO. Prints "PORT <n>"; each
+delivered message also records "auth_user" and "tls"."""
+import argparse
+import asyncio
+import json
+import os
+import signal
+import ssl
+import subprocess
+
+from aiosmtpd.smtp import SMTP, AuthResult
+
+import smtp_peer
+
+
+class Handler(smtp_peer.Handler):
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        out = smtp_peer.take_apart(envelope.original_content, envelope)
+        out["auth_user"] = session.auth_data if session.authenticated else None
+        out["tls"] = session.ssl is not None or server.transport.get_extra_info("sslcontext") is not None
+        name = os.path.join(self.directory, "msg-%03d.json" % self.count)
+        with open(name + ".tmp", "w") as f:
+            json.dump(out, f)
+        os.rename(name + ".tmp", name)
+        return "250 Message accepted"
+
+
+class Server(SMTP):
+    refuse_ehlo = False
+
+    async def smtp_EHLO(self, hostname):
+        if self.refuse_ehlo:
+            return await self.push("502 5.5.1 EHLO not implemented")
+        return await super().smtp_EHLO(hostname)
+
+
+async def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--tls", choices=["none", "starttls", "tls"], default="none")
+    parser.add_argument("--certs", help="folder for the certificates made by make_test_certs.sh")
+    parser.add_argument("--auth", metavar="USER:PASSWORD", help="require this login before MAIL")
+    parser.add_argument("--auth-plaintext", action="store_true", help="offer AUTH without TLS")
+    parser.add_argument("--size", type=int, default=0, help="SIZE limit (0: none)")
+    parser.add_argument("--no-8bitmime", action="store_true")
+    parser.add_argument("--refuse-ehlo", action="store_true")
+    args = parser.parse_args()
+    context = None
+    if args.tls != "none":
+        support = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+        subprocess.run(["/bin/sh", os.path.join(support, "make_test_certs.sh"), args.certs], check=True)
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
+    user, _, password = (args.auth or "").partition(":")
+
+    def authenticator(server, session, envelope, mechanism, login):
+        ok = (login.login.decode(), login.password.decode()) == (user, password)
+        return AuthResult(success=ok, handled=False, auth_data=user if ok else None)
+
+    handler = Handler(args)
+    Server.refuse_ehlo = args.refuse_ehlo
+
+    def factory():
+        return Server(handler, data_size_limit=args.size or None, hostname="peer.test",
+                      decode_data=args.no_8bitmime,
+                      tls_context=context if args.tls == "starttls" else None,
+                      authenticator=authenticator if args.auth else None,
+                      auth_required=bool(args.auth),
+                      # Implicit TLS encrypts from the first byte, so AUTH is safe there too.
+                      auth_require_tls=not (args.auth_plaintext or args.tls == "tls"))
+
+    loop = asyncio.get_running_loop()
+    loop.set_exception_handler(lambda loop, ctx: None)  # refused certificates abort handshakes
+    server = await loop.create_server(factory, "127.0.0.1", 0,
+                                      ssl=context if args.tls == "tls" else None)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    done = loop.create_future()
+    loop.add_signal_handler(signal.SIGTERM, lambda: done.done() or done.set_result(None))
+    signal.alarm(300)  # a test that dies leaves no server behind for long
+    await done
+    server.close()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())

@@ -9,3 +9,13 @@ int ParsePortNumber(const std::string& Text)
         throw Exception(Format("'%s' is not a valid port number", Text.c_str()));
     return Port;
 }
+
+int DefaultPortFor(TSecurity Security)
+{
+    switch (Security) {
+    case TSecurity::Tls: return 465;
+    case TSecurity::StartTls: return 587;
+    case TSecurity::None: break;
+    }
+    return TSendRequest::DefaultPort;
+}

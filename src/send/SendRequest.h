@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "smtp/SaslAuth.h"
+
+// How the connection is protected: not at all, upgraded after EHLO, or TLS from the first byte.
+enum class TSecurity { None, StartTls, Tls };
+
 // Which header line names the recipients; Bcc names them nowhere.
 enum class TRecipientMode { To, CarbonCopy, BlindCarbonCopy };
 
@@ -39,7 +44,22 @@ struct TSendRequest {
     // false: the first refused recipient ends the conversation (the window's way);
     // true: it is recorded and the others still get the message.
     bool SkipRefused = false;
+
+    // Extended SMTP, TLS and login. With Security None, no AuthUser and ExtendedSmtp false the
+    // conversation is plain HELO SMTP.
+    TSecurity Security = TSecurity::None;
+    std::string CAFile;       // empty: the system's trust store
+    std::string Fingerprint;  // SHA-256 of the server's certificate; set: replaces the checks
+    std::string AuthUser;     // empty: no login
+    std::string Password;     // a password, or the token for XOAUTH2
+    TAuthMethod AuthMethod = amAuto;
+    bool AllowPlaintextAuth = false;  // credentials over an unencrypted connection
+    bool ExtendedSmtp = false;        // EHLO even without TLS or login
 };
+
+// The port a security mode implies when the user names none: 465 for TLS, 587 for
+// STARTTLS, else 25.
+int DefaultPortFor(TSecurity Security);
 
 // "'%s' is not a valid port number" unless Text is a decimal number from 1 to 65535; a
 // text that is no number at all raises the runtime's conversion error.

@@ -24,7 +24,7 @@ TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
 {
     TQtUserDialogs dialogs;
-    std::vector<std::string> shown;
+    std::vector<std::string> shown, prompts;
     const auto answerNext = [&] {
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -37,7 +37,9 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
             shown.push_back(box->windowTitle().toStdString());
             EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint) << shown.back();
             if (auto* input = qobject_cast<QInputDialog*>(box)) {
-                EXPECT_EQ(input->labelText(), "Specify a new host:");
+                // A password prompt never shows what is typed.
+                prompts.push_back(input->labelText().toStdString() +
+                                  (input->textEchoMode() == QLineEdit::Password ? " (hidden)" : ""));
                 input->setTextValue("typed");
                 input->accept();
             } else {
@@ -57,5 +59,10 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     std::string host;
     EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host));
     EXPECT_EQ(host, "typed");
-    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!"}));
+    answerNext();
+    std::string password = "stale";
+    EXPECT_TRUE(dialogs.InputPassword("Password", "Password for anna on mx.test:", password));
+    EXPECT_EQ(password, "typed");
+    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!", "Password"}));
+    EXPECT_EQ(prompts, (std::vector<std::string>{"Specify a new host:", "Password for anna on mx.test: (hidden)"}));
 }

@@ -81,10 +81,16 @@ TDeliveryDialog::TDeliveryDialog(const TDialogTexts& Texts, TUserDialogs& Dialog
     form->addRow(AllowPlaintext);
     layout->addWidget(connection);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    TestBtn = Named(buttons->addButton(Q(Texts.Buttons.at(dbTestConnection)), QDialogButtonBox::ActionRole), "TestBtn");
+    // Test connection stands apart from OK and Cancel: it closes nothing.
+    auto* bottom = new QHBoxLayout;
+    TestBtn = Named(new QPushButton(Q(Texts.Buttons.at(dbTestConnection)), this), "TestBtn");
+    TestBtn->setAutoDefault(false);
     TestBtn->setEnabled(false);
-    layout->addWidget(buttons);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    bottom->addWidget(TestBtn);
+    bottom->addStretch(1);
+    bottom->addWidget(buttons);
+    layout->addLayout(bottom);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

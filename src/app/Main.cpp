@@ -225,7 +225,7 @@ void Tmainform::CreateControls()
     Edit4 = MakeEdit(GroupBox2, "Edit4", 110, 26, 130);
     Label6 = Make<QLabel>(GroupBox2, "Label6", 12, 59, 96, 16);
     Edit5 = MakeEdit(GroupBox2, "Edit5", 110, 56, 130);
-    DeliveryBtn = MakeButton(p, "DeliveryBtn", 268, 164, 252, 26, "Recipient limits, pauses and refused recipients");
+    DeliveryBtn = MakeButton(p, "DeliveryBtn", 268, 164, 252, 26, "Recipient limits, pauses, security and login");
     Label9 = Make<QLabel>(p, "Label9", 280, 133, 90, 16);
     ComboBox1 = Make<QComboBox>(p, "ComboBox1", 378, 129, 142, 24);
     ComboBox1->addItem(QString());

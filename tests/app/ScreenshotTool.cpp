@@ -12,9 +12,11 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/AddressListModel.h"
+#include "app/DeliveryDialog.h"
 #include "app/Main.h"
 #include "app/QtUserDialogs.h"
 #include "app/Rabout.h"
@@ -91,6 +93,15 @@ int main(int argc, char* argv[])
         mainform.PageControl1->setCurrentIndex(i);
         ok &= Save(&mainform, path(pages[i]));
     }
+
+    // The "Connection and delivery" dialog over the options page, with a login.
+    mainform.Delivery.AuthUser = "anna@example.org";
+    QTimer::singleShot(300, [&] {
+        auto* dialog = qobject_cast<TDeliveryDialog*>(QApplication::activeModalWidget());
+        ok &= dialog && Save(dialog, path("delivery"));
+        if (dialog) dialog->reject();
+    });
+    mainform.DeliveryBtn->click();
 
     mainform.setEnabled(false);
     splash.Label1->setText(QStringLiteral("2048 bytes of 9000 sent"));

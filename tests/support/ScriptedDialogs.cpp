@@ -61,18 +61,17 @@ bool TScriptedDialogs::Confirm(const std::string& Text)
 
 bool TScriptedDialogs::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value)
 {
-    Record({TDialogKind::Input, Caption, Prompt, {}});
-    const auto a = Next(TDialogKind::Input, Caption);
-    if (!a || !a->Value) return false;
-    Value = *a->Value;
-    return true;
+    return RunInput(Caption, Prompt, Value, false);
 }
 
 bool TScriptedDialogs::InputPassword(const std::string& Caption, const std::string& Prompt, std::string& Value)
 {
-    TShownDialog shown{TDialogKind::Input, Caption, Prompt, {}};
-    shown.Hidden = true;
-    Record(shown);
+    return RunInput(Caption, Prompt, Value, true);
+}
+
+bool TScriptedDialogs::RunInput(const std::string& Caption, const std::string& Prompt, std::string& Value, bool Hidden)
+{
+    Record({TDialogKind::Input, Caption, Prompt, {}, {}, Hidden});
     const auto a = Next(TDialogKind::Input, Caption);
     if (!a || !a->Value) return false;
     Value = *a->Value;
@@ -94,10 +93,7 @@ bool TScriptedDialogs::SaveFile(TFileDialog& Dialog) { return RunFile(TDialogKin
 bool TScriptedDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings, TLoginPassword& Password,
                                     const TConnectionTest& Test)
 {
-    TShownDialog shown{TDialogKind::Delivery, Texts.Title, "", {}};
-    shown.Login = Password;
-    shown.Texts = Texts;
-    Record(shown);
+    Record({TDialogKind::Delivery, Texts.Title, "", {}, {}, false, Password, Texts});
     const auto a = Next(TDialogKind::Delivery, Texts.Title);
     if (a && a->Test) {
         EXPECT_TRUE(Test) << "Test connection is disabled";

@@ -71,5 +71,6 @@ private:
     void Record(TShownDialog Dialog);
     std::optional<TAnswer> Next(TDialogKind Kind, const std::string& What);
     bool RunFile(TDialogKind Kind, TFileDialog& Dialog);
+    bool RunInput(const std::string& Caption, const std::string& Prompt, std::string& Value, bool Hidden);
     std::deque<TAnswer> FAnswers;
 };

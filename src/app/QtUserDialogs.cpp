@@ -6,6 +6,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -122,6 +123,9 @@ void TQtUserDialogs::ShowHelp(const std::string& HelpFile)
         FHelp->setWindowTitle(QStringLiteral("Quillcast Help"));
         FHelp->setOpenExternalLinks(true);
         FHelp->resize(640, 520);
+        // A reader window like any other: Escape puts it away.
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FHelp);
+        QObject::connect(escape, &QShortcut::activated, FHelp, &QWidget::close);
     }
     QUrl url = QUrl::fromLocalFile(path);
     url.setFragment(QStringLiteral("contents"));

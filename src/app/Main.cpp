@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -227,12 +228,7 @@ void Tmainform::CreateControls()
     Bind(BitBtn9, &QPushButton::clicked, &Tmainform::BitBtn9Click);
     Bind(ListBox2->selectionModel(), &QItemSelectionModel::currentChanged, &Tmainform::ListBox2Click);
     Bind(ListBox2, &QListView::clicked, &Tmainform::ListBox2Click);
-    // Delete in the list does what "Remove address" does.
-    auto* removeKey = new QAction(ListBox2);
-    removeKey->setShortcut(QKeySequence::Delete);
-    removeKey->setShortcutContext(Qt::WidgetShortcut);
-    ListBox2->addAction(removeKey);
-    Bind(removeKey, &QAction::triggered, &Tmainform::BitBtn6Click);
+    ListBox2->installEventFilter(this);  // Delete
     // Only a pick by the user is a change; setting the index from code is not.
     Bind(ComboBox1, &QComboBox::activated, &Tmainform::ComboBox1Change);
 }
@@ -349,6 +345,17 @@ void Tmainform::closeEvent(QCloseEvent* Event)
 }
 
 void Tmainform::reject() {}
+
+bool Tmainform::eventFilter(QObject* Watched, QEvent* Event)
+{
+    // Delete in the address list does what "Remove address" does.
+    if (Watched == ListBox2 && Event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(Event)->matches(QKeySequence::Delete)) {
+        Guarded(FDialogs, [this] { BitBtn6Click(); });
+        return true;
+    }
+    return QDialog::eventFilter(Watched, Event);
+}
 
 void Tmainform::BitBtn9Click()
 {

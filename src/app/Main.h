@@ -186,6 +186,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* Event) override;
     void reject() override;  // Escape does not close the window
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
 
 private:

@@ -6,7 +6,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -53,6 +53,16 @@ int Ask(QMessageBox::Icon Icon, const QString& Title, const std::string& Text, Q
     box.setWindowFlags(box.windowFlags() | AboveProgress);
     return box.exec();
 }
+
+// A reader window like any other: Escape puts it away.
+class THelpViewer : public QTextBrowser {
+protected:
+    void keyPressEvent(QKeyEvent* Event) override
+    {
+        if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) close();
+        else QTextBrowser::keyPressEvent(Event);
+    }
+};
 
 }  // namespace
 
@@ -118,14 +128,11 @@ void TQtUserDialogs::ShowHelp(const std::string& HelpFile)
     const QString path = Q(HelpFile);
     if (!QFileInfo(path).isFile()) throw EFOpenError(Format("Cannot open file %s", HelpFile.c_str()));
     if (!FHelp) {
-        FHelp = new QTextBrowser;
+        FHelp = new THelpViewer;
         FHelp->setAttribute(Qt::WA_DeleteOnClose);
         FHelp->setWindowTitle(QStringLiteral("Quillcast Help"));
         FHelp->setOpenExternalLinks(true);
         FHelp->resize(640, 520);
-        // A reader window like any other: Escape puts it away.
-        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FHelp);
-        QObject::connect(escape, &QShortcut::activated, FHelp, &QWidget::close);
     }
     QUrl url = QUrl::fromLocalFile(path);
     url.setFragment(QStringLiteral("contents"));

@@ -2,11 +2,15 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/ErrorReport.h"
 #include "app/QtUserDialogs.h"
+#include "base/Stream.h"
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 {
@@ -58,4 +62,19 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host));
     EXPECT_EQ(host, "typed");
     EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!"}));
+}
+
+TEST(QtDialogsTest, EscapeClosesTheHelpViewer)
+{
+    QTemporaryDir dir;
+    const std::string file = dir.filePath(QStringLiteral("help.html")).toStdString();
+    SaveFileAtomically(file, "<h2><a name=\"contents\"></a>Contents</h2>");
+    TQtUserDialogs dialogs;
+    dialogs.ShowHelp(file);
+    QTextBrowser* viewer = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QTextBrowser*>(w); b && b->isVisible()) viewer = b;
+    ASSERT_NE(viewer, nullptr);
+    QTest::keyClick(viewer, Qt::Key_Escape);
+    EXPECT_FALSE(viewer->isVisible());
 }

@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -11,6 +10,7 @@
 #include "app/ErrorReport.h"
 #include "app/QtUserDialogs.h"
 #include "base/Stream.h"
+#include "support/TempDir.h"
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 {
@@ -66,11 +66,10 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
 
 TEST(QtDialogsTest, EscapeClosesTheHelpViewer)
 {
-    QTemporaryDir dir;
-    const std::string file = dir.filePath(QStringLiteral("help.html")).toStdString();
-    SaveFileAtomically(file, "<h2><a name=\"contents\"></a>Contents</h2>");
+    TTempDir dir;
+    SaveFileAtomically(dir.File("help.html"), "<h2><a name=\"contents\"></a>Contents</h2>");
     TQtUserDialogs dialogs;
-    dialogs.ShowHelp(file);
+    dialogs.ShowHelp(dir.File("help.html"));
     QTextBrowser* viewer = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* b = qobject_cast<QTextBrowser*>(w); b && b->isVisible()) viewer = b;

@@ -100,29 +100,16 @@ TEST_F(PagesTest, InsertRemoveAndClear)
     EXPECT_EQ(Selected(), -1) << "after removing the last entry nothing is selected";
     EXPECT_EQ(f.Label8->text(), "Total 2 addresses");
 
+    Dialogs.ExpectConfirm(false);  // Open over changes not saved asks first (a loaded list does not)
+    f.Adrbtn->click();
     Dialogs.ExpectConfirm(false);
     f.BitBtn7->click();
     EXPECT_EQ(f.Addresses->Count(), 2);
     Dialogs.ExpectConfirm(true);
     f.BitBtn7->click();
     EXPECT_EQ(f.Label8->text(), "Total 0 addresses");
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Confirm), (V{"Are you sure?", "Are you sure?"}));
-}
-
-TEST_F(PagesTest, OpenAsksOnlyBeforeReplacingUnsavedChanges)
-{
-    Tmainform& f = Create();
-    Load("a@x\n");
-    Load("b@x\n");  // a list just opened has nothing to lose
-    f.Edit7->setText("c@x");
-    f.BitBtn5->click();
-    Dialogs.ExpectConfirm(false);
-    f.Adrbtn->click();
-    EXPECT_EQ(Entries(), (V{"b@x", "c@x"}));
-    Dialogs.ExpectConfirm(true);
-    Load("d@x\n");
-    EXPECT_EQ(Entries(), V{"d@x"});
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Confirm), V(2, "The address list has unsaved changes. Replace it?"));
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Confirm),
+              (V{"The address list has unsaved changes. Replace it?", "Are you sure?", "Are you sure?"}));
 }
 
 TEST_F(PagesTest, HintNamesTheSelectedIndex)
@@ -191,12 +178,9 @@ TEST_F(PagesTest, ClearAndAttachments)
 
     f.Edit1->setText("subject");
     f.Memo1->setPlainText("body");
-    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {  // Tab and Shift+Tab leave the body
-        f.Memo1->setFocus();
-        QTest::keyClick(f.Memo1, key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
-        EXPECT_FALSE(f.Memo1->hasFocus()) << key;
-    }
-    EXPECT_EQ(f.Memo1->toPlainText(), "body") << "Tab types nothing into it";
+    f.Memo1->setFocus();
+    QTest::keyClick(f.Memo1, Qt::Key_Tab);  // leaves the body, typing nothing into it
+    EXPECT_FALSE(f.Memo1->hasFocus());
     Dialogs.ExpectConfirm(false);
     f.BitBtn8->click();
     EXPECT_EQ(f.Memo1->toPlainText(), "body");

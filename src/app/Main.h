@@ -182,6 +182,8 @@ public:
     // The memo's text as the user typed or loaded it: lines joined by CR LF, no final one.
     std::string MemoText() const;
     bool Sending() const { return FSending; }
+    // After a send that did not reach everyone: the results dialog and what it asks for.
+    void ShowResults(const TSendReport& Report);
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -200,8 +202,6 @@ private:
     int MemoTextWidth() const;
     // Runs the protected part of a send and the clean-up that always follows it.
     void Send();
-    // After a send that did not reach everyone: the results dialog and what it asks for.
-    void ShowResults(const TSendReport& Report);
     TDialogTexts Texts(std::initializer_list<TLangText> Title, std::initializer_list<TLangText> Labels,
                        std::initializer_list<TLangText> Buttons) const;
     void SetCaption(const char* Control, const char* Text);

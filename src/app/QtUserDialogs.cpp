@@ -130,17 +130,19 @@ void TQtUserDialogs::ShowHelp(const std::string& HelpFile)
     if (!FHelp) {
         FHelp = new THelpViewer;
         FHelp->setAttribute(Qt::WA_DeleteOnClose);
-        FHelp->setWindowTitle(QStringLiteral("Quillcast Help"));
         FHelp->setOpenExternalLinks(true);
         FHelp->resize(640, 520);
     }
     QUrl url = QUrl::fromLocalFile(path);
     url.setFragment(QStringLiteral("contents"));
     FHelp->setSource(url);
+    FHelp->setWindowTitle(FHelp->documentTitle());  // each language's file names itself
     FHelp->show();
     FHelp->raise();
     FHelp->activateWindow();
 }
+
+QWidget* TQtUserDialogs::HelpViewer() const { return FHelp; }
 
 void TQtUserDialogs::OpenUrl(const std::string& Url) { QDesktopServices::openUrl(QUrl::fromUserInput(Q(Url))); }
 
@@ -188,6 +190,9 @@ TResultsAnswer TQtUserDialogs::ShowResults(const TDialogTexts& Texts, const TRes
     table->horizontalHeader()->setStretchLastSection(true);
     for (int r = 0; r < static_cast<int>(Rows.size()); ++r)
         for (int c = 0; c < 3; ++c) table->setItem(r, c, new QTableWidgetItem(Q(Rows[r][c])));
+    // Entries and outcomes whole on one line; the reply takes what is left.
+    table->setWordWrap(false);
+    table->resizeColumnsToContents();
     layout->addWidget(table);
     auto* buttons = new QDialogButtonBox(&dialog);
     TResultsAnswer answer = TResultsAnswer::Close;

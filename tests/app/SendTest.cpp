@@ -24,6 +24,7 @@ namespace {
 
 const char* const Hello = "S: 220 ready\nC: HELO TmpStr\nS: 250 hi\n";
 const char* const Bye = "C: QUIT\nS: 221 bye\n";
+const std::string Start = "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
 
 // RSET, MAIL FROM, one accepted RCPT TO per recipient in this order, DATA and the message.
 TScriptedServer& Transaction(TScriptedServer& S, const std::vector<std::string>& To = {"a@x.test", "b@x.test"})
@@ -165,15 +166,13 @@ TEST_F(SendTest, ProgressTextsPromptsAndSuccessShownBeforeQuit)
         std::optional<std::string> UserId;  // typed into the prompt after a refused HELO
         std::vector<std::string> Status;     // the texts before the byte counts
         std::string Success;
-        const char* Bytes;                   // the byte count's form
     } cases[] = {
         // A numeric host is not looked up, so the resolved handler never runs; a name is.
-        {"English", Hello, 0, std::nullopt, {"Connected", "Starting"}, "Sent successfully", "%1 bytes of %2 sent"},
-        {"Russian", Hello, 1, std::nullopt, {"Соединяемся", "Соединились", "Стартуем"}, "Отправлено успешно",
-         "Отправлено байт: %1 из %2"},
+        {"English", Hello, 0, std::nullopt, {"Connected", "Starting"}, "Sent successfully"},
+        {"Russian", Hello, 1, std::nullopt, {"Соединяемся", "Соединились", "Стартуем"}, "Отправлено успешно"},
         {"HELO refused, then a new user ID",
          "S: 220 ready\nC: HELO TmpStr\nS: 501 who are you\nC: HELO typed-id\nS: 250 hi\n", 0, "typed-id",
-         {"Connected", "Starting"}, "Sent successfully", "%1 bytes of %2 sent"},
+         {"Connected", "Starting"}, "Sent successfully"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -209,7 +208,8 @@ TEST_F(SendTest, ProgressTextsPromptsAndSuccessShownBeforeQuit)
         ASSERT_GT(Status.size(), n);
         EXPECT_EQ(std::vector<std::string>(Status.begin(), Status.begin() + n), c.Status);
         const QString total = QString::number(f.SmtpClient1->BytesTotal());
-        EXPECT_EQ(Status.back(), QString::fromUtf8(c.Bytes).arg(total, total).toStdString());
+        const char* bytes = c.Language ? "Отправлено байт: %1 из %2" : "%1 bytes of %2 sent";
+        EXPECT_EQ(Status.back(), QString::fromUtf8(bytes).arg(total, total).toStdString());
         EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos) << "the press's space is sent";
     }
 }
@@ -240,8 +240,7 @@ TEST_F(SendTest, FailuresAreReportedAfterTheWindowIsBack)
         {"port 0", {"a@x.test"}, nullptr, {}, "'0' is not a valid port number.", "0"},
         {"port above 65535", {"a@x.test"}, nullptr, {}, "'65536' is not a valid port number.", "65536"},
         // Too long for a host name, so it fails without asking any name server.
-        {"host prompt cancelled", {"a@x.test"}, nullptr, {}, "Null Remote Address.", nullptr,
-         std::string(130, 'h') + ".test"},
+        {"host prompt cancelled", {"a@x.test"}, nullptr, {}, "Null Remote Address.", nullptr, std::string(130, 'h')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -273,7 +272,6 @@ TEST_F(SendTest, FailuresAreReportedAfterTheWindowIsBack)
 
 TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
 {
-    const std::string start = "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
     const struct {
         const char* Name;
         std::function<void(TScriptedServer&)> Silent;  // the server falls silent after this
@@ -282,7 +280,7 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
         std::string Error;
     } cases[] = {
         {"greeting", [](TScriptedServer&) {}, "", "Waiting for the server's greeting", "Socket readln aborted."},
-        {"recipients", [&](TScriptedServer& s) { s.Script(Hello + start + "C: RCPT TO:<b@x.test>\n"); },
+        {"recipients", [&](TScriptedServer& s) { s.Script(Hello).Script(Start + "C: RCPT TO:<b@x.test>\n"); },
          "RCPT TO:<b@x.test>\r\n", "Sending recipients: 1 of 2", "Socket readln aborted."},
         {"after the final dot", [](TScriptedServer& s) { Transaction(s.Script(Hello)); }, "\r\n.\r\n",
          "Waiting for the server's answer",
@@ -305,7 +303,6 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
             pressed = true;
             Splash->Button1->click();  // there from the first moment
             EXPECT_TRUE(f.isEnabled()) << "the window comes back at once";
-            EXPECT_FALSE(Splash->isVisible());
             f.Sendbtn->click();  // before the stopped send has unwound
         });
         poll.start(5);

@@ -226,8 +226,6 @@ void TSendRun::Converse(const TSendRequest& R)
             FConnectFailure = SockErrorText(C.LastError());
         throw;
     }
-    if (OnConnected)
-        OnConnected();
     // Every address is checked before the first transaction, so a bad one half-way down a
     // long list cannot stop the send after part of it went out.
     for (const size_t i : Pending)

@@ -70,8 +70,6 @@ public:
     // answer to it was read: the server may have taken that message.
     bool StoppedAfterMessage() const { return FStoppedAfterMessage; }
 
-    // Once the greeting and HELO succeeded.
-    std::function<void()> OnConnected;
     // At the start of each transaction and per block of its message.
     std::function<void(const TSendProgress&)> OnProgress;
     // Each row once its outcome is settled (refusals and deferrals as they come,

@@ -26,6 +26,8 @@ public:
     void OpenUrl(const std::string& Url) override;
     bool EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings) override;
     TResultsAnswer ShowResults(const TDialogTexts& Texts, const TResultRows& Rows) override;
+    // The help viewer window, once ShowHelp has opened it.
+    QWidget* HelpViewer() const;
 
 private:
     bool RunFileDialog(TFileDialog& Dialog, bool Save);

@@ -2,11 +2,14 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/ErrorReport.h"
 #include "app/QtUserDialogs.h"
+#include "base/Stream.h"
+#include "support/TempDir.h"
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 {
@@ -58,4 +61,11 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host));
     EXPECT_EQ(host, "typed");
     EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!"}));
+    TTempDir dir;  // and the help viewer, which Escape puts away
+    SaveFileAtomically(dir.File("help.html"), "<h2><a name=\"contents\"></a>Contents</h2>");
+    dialogs.ShowHelp(dir.File("help.html"));
+    ASSERT_TRUE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());
+    QTest::keyClick(dialogs.HelpViewer(), Qt::Key_Escape);
+    EXPECT_FALSE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());
 }
+

@@ -46,9 +46,13 @@ void TAddressListModel::Clear()
 
 void TAddressListModel::LoadFromFile(const std::string& FileName)
 {
-    const std::string text = ReadWholeFile(FileName);  // may raise; the list stays as it was
+    SetText(ReadWholeFile(FileName));  // may raise; the list stays as it was
+}
+
+void TAddressListModel::SetText(const std::string& Text)
+{
     beginResetModel();
-    FItems.SetText(text);
+    FItems.SetText(Text);
     endResetModel();
 }
 

@@ -24,6 +24,8 @@ public:
     // Replaces the whole list with the file's lines (CR LF, LF or CR); on a read error the
     // list is unchanged. Raises the file errors of the stream classes.
     void LoadFromFile(const std::string& FileName);
+    // Replaces the whole list with the lines of Text, read as a file's content.
+    void SetText(const std::string& Text);
     // Every entry in list order followed by CR LF; the old file is replaced only once the
     // new one is complete.
     void SaveToFile(const std::string& FileName) const;

@@ -91,11 +91,47 @@ const char* const LangTexts[ltCount_][2] = {
     /* ltSaveReport       */ {"Save report…", "Сохранить отчёт…"},
     /* ltKeepOnly         */ {"Keep only these in the list", "Оставить в списке только их"},
     /* ltClose            */ {"Close", "Закрыть"},
+    /* ltStop             */ {"Stop", "Стоп"},
+    /* ltWaitingGreeting  */ {"Waiting for the server's greeting", "Ждём приветствия сервера"},
+    /* ltRecipientsSent   */ {"Sending recipients: %1 of %2", "Передаём получателей: %1 из %2"},
+    /* ltBytesSent        */ {"%1 bytes of %2 sent", "Отправлено байт: %1 из %2"},
+    /* ltWaitingAnswer    */ {"Waiting for the server's answer", "Ждём ответа сервера"},
+    /* ltMayHaveMessage   */ {"The whole message had gone out: the server may already have taken it.",
+                              "Сообщение уже было передано целиком: сервер, возможно, его уже принял."},
+    /* ltReplaceList      */ {"The address list has unsaved changes. Replace it?",
+                              "В списке адресов есть несохранённые изменения. Заменить его?"},
+    /* ltAccepted         */ {"accepted", "принят"},
+    /* ltRefused          */ {"refused", "отвергнут"},
+    /* ltDeferred         */ {"deferred", "отложен"},
+    /* ltNotTried         */ {"not-tried", "не отправлялся"},
 };
+
+// Russian count forms: one (1, 21, 101), few (2-4, 22-24), many (0, 5-20, 25-30, 111).
+const char* const RussianAddresses[3] = {" адрес", " адреса", " адресов"};
 
 }  // namespace
 
 const char* LangText(TLangText Text, TLanguage Language) { return LangTexts[Text][Language]; }
+
+std::string AddressCountText(long long Count, TLanguage Language)
+{
+    const std::string number = std::to_string(Count);
+    if (Language == lgEnglish) return LangTexts[ltTotal][lgEnglish] + number + LangTexts[ltAddresses][lgEnglish];
+    const long long tens = Count % 100, units = Count % 10;
+    const int form = tens >= 11 && tens <= 14 ? 2 : units == 1 ? 0 : units >= 2 && units <= 4 ? 1 : 2;
+    return LangTexts[ltTotal][lgRussian] + number + RussianAddresses[form];
+}
+
+const char* OutcomeText(TSendOutcome Outcome, TLanguage Language)
+{
+    switch (Outcome) {
+    case TSendOutcome::Accepted: return LangText(ltAccepted, Language);
+    case TSendOutcome::Refused: return LangText(ltRefused, Language);
+    case TSendOutcome::Deferred: return LangText(ltDeferred, Language);
+    case TSendOutcome::NotTried: break;
+    }
+    return LangText(ltNotTried, Language);
+}
 
 const char* Caption(const char* Control, TLanguage Language)
 {

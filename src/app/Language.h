@@ -2,6 +2,9 @@
 // The two interface languages and every text that depends on them, as data: the caption
 // table of the main window (control name → English, Russian) and the few other texts.
 #include <cstddef>
+#include <string>
+
+#include "send/SendReport.h"
 
 enum TLanguage { lgEnglish = 0, lgRussian = 1 };
 
@@ -54,9 +57,25 @@ enum TLangText {
     ltSaveReport,
     ltKeepOnly,
     ltClose,
+    ltStop,             // the progress window's button
+    ltWaitingGreeting,  // progress phases beside the described texts
+    ltRecipientsSent,   // N, M
+    ltBytesSent,        // N, M
+    ltWaitingAnswer,
+    ltMayHaveMessage,   // under the cancel error when Stop came after the whole message
+    ltReplaceList,      // Open over a list with unsaved changes
+    ltAccepted,         // outcomes in the results dialog
+    ltRefused,
+    ltDeferred,
+    ltNotTried,
     ltCount_
 };
 
 const char* LangText(TLangText Text, TLanguage Language);
+// The address count label: "Total 5 addresses" in English whatever the number; in Russian
+// the noun takes the form the number asks for (1 адрес, 2 адреса, 5 адресов, 21 адрес).
+std::string AddressCountText(long long Count, TLanguage Language);
+// A send outcome as the results dialog shows it.
+const char* OutcomeText(TSendOutcome Outcome, TLanguage Language);
 // The caption table's text for Control; nullptr when the control is not in the table.
 const char* Caption(const char* Control, TLanguage Language);

@@ -9,8 +9,13 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibraryInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -23,6 +28,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <QTranslator>
 
 #include "AddressListModel.h"
 #include "ErrorReport.h"
@@ -143,8 +149,8 @@ Tmainform::Tmainform(TUserDialogs& Dialogs, TSplashform* Splash, QWidget* Parent
 
 Tmainform::~Tmainform()
 {
-    // The progress window outlives this one.
-    if (Splashform) {
+    // The progress window outlives this one, and may already serve a newer window.
+    if (Splashform && Splashform->MainWindow == this) {
         Splashform->MainWindow = nullptr;
         Splashform->OnStop = nullptr;
     }
@@ -179,6 +185,8 @@ void Tmainform::CreateControls()
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->installEventFilter(new TSoftBreakFilter(Memo1));
+    // Tab moves on to the next control; a body rarely wants a tab character.
+    Memo1->setTabChangesFocus(true);
     Openbtn = MakeButton(p, "Openbtn", 8, 224, 110, 26, "Load message from file");
     BitBtn3 = MakeButton(p, "BitBtn3", 129, 224, 110, 26, "Save message to file");
     BitBtn8 = MakeButton(p, "BitBtn8", 250, 224, 110, 26, "Clear message");
@@ -250,6 +258,7 @@ void Tmainform::CreateControls()
     Bind(BitBtn9, &QPushButton::clicked, &Tmainform::BitBtn9Click);
     Bind(ListBox2->selectionModel(), &QItemSelectionModel::currentChanged, &Tmainform::ListBox2Click);
     Bind(ListBox2, &QListView::clicked, &Tmainform::ListBox2Click);
+    ListBox2->installEventFilter(this);  // Delete
     // Only a pick by the user is a change; setting the index from code is not.
     Bind(ComboBox1, &QComboBox::activated, &Tmainform::ComboBox1Change);
 }
@@ -313,6 +322,7 @@ void Tmainform::FormCreate()
     }
     reg.CloseKey();
     numadr();
+    LoadDraft();
 }
 
 void Tmainform::FormCloseQuery(bool& CanClose) { CanClose = FDialogs.Confirm(LangText(ltEndProgram, Language())); }
@@ -345,11 +355,23 @@ void Tmainform::closeEvent(QCloseEvent* Event)
     // Settings that cannot be written are reported, and the program still ends: keeping
     // the window open would leave the user no way out but Terminate.
     Guarded(FDialogs, [this] { FormClose(); });
+    Guarded(FDialogs, [this] { SaveDraft(); });
     Event->accept();
     QCoreApplication::exit(0);
 }
 
 void Tmainform::reject() {}
+
+bool Tmainform::eventFilter(QObject* Watched, QEvent* Event)
+{
+    // Delete in the address list does what "Remove address" does.
+    if (Watched == ListBox2 && Event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(Event)->matches(QKeySequence::Delete)) {
+        Guarded(FDialogs, [this] { BitBtn6Click(); });
+        return true;
+    }
+    return QDialog::eventFilter(Watched, Event);
+}
 
 void Tmainform::BitBtn9Click()
 {
@@ -357,7 +379,13 @@ void Tmainform::BitBtn9Click()
     Edit3->setText(QString::fromUtf8(TSendRequest::DefaultUserID));
 }
 
-void Tmainform::BitBtn10Click() { FDialogs.ShowHelp(ProgramDir() + "/" + HelpFile); }
+void Tmainform::BitBtn10Click()
+{
+    // The Russian help sits beside the English one under the same name plus "_ru".
+    std::string file = HelpFile;
+    if (Language() == lgRussian) file.insert(file.rfind('.'), "_ru");
+    FDialogs.ShowHelp(ProgramDir() + "/" + file);
+}
 
 void Tmainform::BitBtn1Click()
 {
@@ -441,11 +469,13 @@ void Tmainform::Button5Click()
 
 void Tmainform::AdrbtnClick()
 {
+    if (FListModified && Addresses->Count() > 0 && !FDialogs.Confirm(LangText(ltReplaceList, Language()))) return;
     OpenDialog1.FilterIndex = 1;
     OpenDialog1.FileName.clear();
     OpenDialog1.InitialDir = AddressListDir();
     if (!FDialogs.OpenFile(OpenDialog1)) return;
     Addresses->LoadFromFile(OpenDialog1.FileName);
+    FListModified = false;
     numadr();
 }
 
@@ -453,12 +483,17 @@ void Tmainform::BitBtn2Click()
 {
     SaveDialog1.FileName.clear();
     SaveDialog1.InitialDir = AddressListDir();
-    if (FDialogs.SaveFile(SaveDialog1)) Addresses->SaveToFile(SaveDialog1.FileName);
+    if (!FDialogs.SaveFile(SaveDialog1)) return;
+    Addresses->SaveToFile(SaveDialog1.FileName);
+    FListModified = false;
 }
 
 void Tmainform::BitBtn5Click()
 {
-    if (!Edit7->text().isEmpty()) Addresses->Add(Edit7->text().toStdString());
+    if (!Edit7->text().isEmpty()) {
+        Addresses->Add(Edit7->text().toStdString());
+        FListModified = true;
+    }
     Edit7->clear();
     numadr();
 }
@@ -469,6 +504,7 @@ void Tmainform::BitBtn6Click()
     if (!selected.isEmpty()) {
         const int index = selected.first().row();
         Addresses->Delete(index);
+        FListModified = true;
         // The entry that moved into the removed one's place becomes the selection.
         if (index < Addresses->Count())
             ListBox2->selectionModel()->setCurrentIndex(Addresses->index(index),
@@ -481,7 +517,10 @@ void Tmainform::BitBtn6Click()
 
 void Tmainform::BitBtn7Click()
 {
-    if (FDialogs.Confirm(LangText(ltAreYouSure, Language()))) Addresses->Clear();
+    if (FDialogs.Confirm(LangText(ltAreYouSure, Language()))) {
+        Addresses->Clear();
+        FListModified = false;  // nothing left to lose
+    }
     numadr();
 }
 
@@ -492,11 +531,7 @@ void Tmainform::ListBox2Click()
     ListBox2->setToolTip(QStringLiteral("This is number %1").arg(index));
 }
 
-void Tmainform::numadr()
-{
-    const TLanguage lang = Language();
-    Label8->setText(Q(LangText(ltTotal, lang)) + QString::number(Addresses->Count()) + Q(LangText(ltAddresses, lang)));
-}
+void Tmainform::numadr() { Label8->setText(Q(AddressCountText(Addresses->Count(), Language()))); }
 
 // ---- Language
 
@@ -512,6 +547,69 @@ void Tmainform::ApplyLanguage()
     for (std::size_t i = 0; i < CaptionTableSize; ++i) SetCaption(CaptionTable[i].Control, CaptionTable[i].Text[lang]);
     const QSignalBlocker block(ComboBox1);
     ComboBox1->setCurrentIndex(lang == lgEnglish ? 0 : 1);
+    if (Splashform) Splashform->Button1->setText(Q(LangText(ltStop, lang)));
+    ApplyQtTranslation(lang);
+}
+
+void Tmainform::ApplyQtTranslation(TLanguage Lang)
+{
+    if (FQtTranslator) {
+        QCoreApplication::removeTranslator(FQtTranslator.get());
+        FQtTranslator.reset();
+    }
+    if (Lang == lgEnglish) return;
+    auto translator = std::make_unique<QTranslator>();
+    // Without Debian's translations installed, Qt's own texts simply stay English.
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator.get());
+        FQtTranslator = std::move(translator);
+    }
+}
+
+// ---- Draft
+
+std::string Tmainform::DraftFileName()
+{
+    const QFileInfo settings(Q(TSettingsStore::FileNameFor(SettingsKey)));
+    return (settings.path() + QLatin1Char('/') + settings.completeBaseName() + QStringLiteral("-draft.json")).toStdString();
+}
+
+void Tmainform::SaveDraft()
+{
+    QJsonArray attachments;
+    for (int i = 0; i < ListBox1->count(); ++i) attachments.append(ListBox1->item(i)->text());
+    const QJsonObject draft{
+        {QStringLiteral("subject"), Edit1->text()},
+        // Raw, so soft line breaks and no-break spaces come back as they were typed.
+        {QStringLiteral("body"), Memo1->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'))},
+        {QStringLiteral("attachments"), attachments},
+        {QStringLiteral("addresses"), Q(Addresses->Items().Text())},
+        {QStringLiteral("listModified"), FListModified},
+        {QStringLiteral("mode"), RadioButton1->isChecked() ? 0 : RadioButton2->isChecked() ? 1 : 2},
+    };
+    SaveFileAtomically(DraftFileName(), QJsonDocument(draft).toJson(QJsonDocument::Compact).toStdString());
+}
+
+void Tmainform::LoadDraft()
+{
+    std::string data;
+    try {
+        data = ReadWholeFile(DraftFileName());
+    } catch (const Exception&) {
+        return;  // none yet, or unreadable: the window starts empty as it always did
+    }
+    const QJsonObject draft = QJsonDocument::fromJson(QByteArray::fromStdString(data)).object();
+    if (draft.isEmpty()) return;
+    Edit1->setText(draft.value(QStringLiteral("subject")).toString());
+    Memo1->setPlainText(draft.value(QStringLiteral("body")).toString());
+    ListBox1->clear();
+    for (const QJsonValue& file : draft.value(QStringLiteral("attachments")).toArray()) ListBox1->addItem(file.toString());
+    Addresses->SetText(draft.value(QStringLiteral("addresses")).toString().toStdString());
+    FListModified = draft.value(QStringLiteral("listModified")).toBool();
+    QRadioButton* const modes[] = {RadioButton1, RadioButton2, RadioButton3};
+    modes[std::clamp(draft.value(QStringLiteral("mode")).toInt(2), 0, 2)]->setChecked(true);
+    numadr();
 }
 
 void Tmainform::SetCaption(const char* Control, const char* Text)

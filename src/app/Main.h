@@ -24,10 +24,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QTranslator;
 class TAddressListModel;
 class TRaboutForm;
 class TNntpClient;
 class TSendReport;
+class TSendRun;
 class TSmtpClient;
 class TSplashform;
 
@@ -136,6 +138,15 @@ public:
     void FormCreate();
     void FormCloseQuery(bool& CanClose);
     void FormClose();
+    // The draft: subject, body, attachments, address list and To/CC/Bcc choice, kept
+    // beside the settings file from one run to the next. SaveDraft replaces the file only
+    // once the new one is complete and raises the file errors; LoadDraft restores what a
+    // readable draft holds and ignores a missing or damaged one.
+    static std::string DraftFileName();
+    void SaveDraft();
+    void LoadDraft();
+    // The address list was changed since it was opened, saved or started empty.
+    bool ListModified() const { return FListModified; }
     void BitBtn9Click();   // Reset
     void DeliveryBtnClick();
     // Test connection with what the delivery dialog shows: the progress window with Stop
@@ -170,8 +181,8 @@ public:
     void ComboBox1Change();
     void ApplyLanguage();
     // Send: one SMTP conversation for what the window holds; the window is restored and
-    // any error is reported whatever happens. A press while a send is still unwinding
-    // (after Stop) is ignored.
+    // any error is reported whatever happens. A press while a stopped send is still
+    // unwinding runs once it has.
     void SendbtnClick();
     // Handlers of SmtpClient1's events.
     void SmtpClient1HostResolved();
@@ -191,10 +202,13 @@ public:
     // The memo's text as the user typed or loaded it: lines joined by CR LF, no final one.
     std::string MemoText() const;
     bool Sending() const { return FSending; }
+    // After a send that did not reach everyone: the results dialog and what it asks for.
+    void ShowResults(const TSendReport& Report);
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
     void reject() override;  // Escape does not close the window
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
 
 private:
@@ -208,11 +222,10 @@ private:
     int MemoTextWidth() const;
     // Runs the protected part of a send and the clean-up that always follows it.
     void Send(const std::string& Password);
-    // After a send that did not reach everyone: the results dialog and what it asks for.
-    void ShowResults(const TSendReport& Report);
     TDialogTexts Texts(std::initializer_list<TLangText> Title, std::initializer_list<TLangText> Labels,
                        std::initializer_list<TLangText> Buttons) const;
     void SetCaption(const char* Control, const char* Text);
+    void ApplyQtTranslation(TLanguage Lang);
     // Binds a handler so that an exception escaping it reaches the error report.
     template <class Signal, class Sender>
     void Bind(Sender* Control, Signal Sig, void (Tmainform::*Handler)());
@@ -225,5 +238,10 @@ private:
     std::string FPassword;
     std::string FPasswordAccount;
     bool FSending = false;
+    bool FListModified = false;
+    // Qt's own texts (standard buttons, file dialogs) in Russian while Russian is chosen.
+    std::unique_ptr<QTranslator> FQtTranslator;
+    TSendRun* FRun = nullptr;   // the send in progress, for Stop
+    bool FSendAgain = false;    // Send! pressed while a stopped send unwound
     bool FTerminated = false;
 };

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QDesktopServices>
@@ -51,6 +52,16 @@ int Ask(QMessageBox::Icon Icon, const QString& Title, const std::string& Text, Q
     box.setWindowFlags(box.windowFlags() | AboveProgress);
     return box.exec();
 }
+
+// A reader window like any other: Escape puts it away.
+class THelpViewer : public QTextBrowser {
+protected:
+    void keyPressEvent(QKeyEvent* Event) override
+    {
+        if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) close();
+        else QTextBrowser::keyPressEvent(Event);
+    }
+};
 
 }  // namespace
 
@@ -128,19 +139,21 @@ void TQtUserDialogs::ShowHelp(const std::string& HelpFile)
     const QString path = Q(HelpFile);
     if (!QFileInfo(path).isFile()) throw EFOpenError(Format("Cannot open file %s", HelpFile.c_str()));
     if (!FHelp) {
-        FHelp = new QTextBrowser;
+        FHelp = new THelpViewer;
         FHelp->setAttribute(Qt::WA_DeleteOnClose);
-        FHelp->setWindowTitle(QStringLiteral("Quillcast Help"));
         FHelp->setOpenExternalLinks(true);
         FHelp->resize(640, 520);
     }
     QUrl url = QUrl::fromLocalFile(path);
     url.setFragment(QStringLiteral("contents"));
     FHelp->setSource(url);
+    FHelp->setWindowTitle(FHelp->documentTitle());  // each language's file names itself
     FHelp->show();
     FHelp->raise();
     FHelp->activateWindow();
 }
+
+QWidget* TQtUserDialogs::HelpViewer() const { return FHelp; }
 
 void TQtUserDialogs::OpenUrl(const std::string& Url) { QDesktopServices::openUrl(QUrl::fromUserInput(Q(Url))); }
 
@@ -172,6 +185,9 @@ TResultsAnswer TQtUserDialogs::ShowResults(const TDialogTexts& Texts, const TRes
     table->horizontalHeader()->setStretchLastSection(true);
     for (int r = 0; r < static_cast<int>(Rows.size()); ++r)
         for (int c = 0; c < 3; ++c) table->setItem(r, c, new QTableWidgetItem(Q(Rows[r][c])));
+    // Entries and outcomes whole on one line; the reply takes what is left.
+    table->setWordWrap(false);
+    table->resizeColumnsToContents();
     layout->addWidget(table);
     auto* buttons = new QDialogButtonBox(&dialog);
     TResultsAnswer answer = TResultsAnswer::Close;

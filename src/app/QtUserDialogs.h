@@ -28,6 +28,8 @@ public:
     bool EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings, TLoginPassword& Password,
                       const TConnectionTest& Test) override;
     TResultsAnswer ShowResults(const TDialogTexts& Texts, const TResultRows& Rows) override;
+    // The help viewer window, once ShowHelp has opened it.
+    QWidget* HelpViewer() const;
 
 private:
     bool RunFileDialog(TFileDialog& Dialog, bool Save);

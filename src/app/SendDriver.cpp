@@ -13,8 +13,11 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextLayout>
+#include <QTimer>
+#include <utility>
 
 #include "AddressListModel.h"
+#include "ErrorReport.h"
 #include "KeychainStore.h"
 #include "Main.h"
 #include "Splash.h"
@@ -79,7 +82,10 @@ void Tmainform::CreateComponents()
 
     if (Splashform) {
         Splashform->MainWindow = this;
-        Splashform->OnStop = [this] { SmtpClient1->Cancel(); };
+        Splashform->OnStop = [this] {
+            if (FRun) FRun->Stop();
+            else SmtpClient1->Cancel();
+        };
     }
 }
 
@@ -126,7 +132,12 @@ void Tmainform::SetStatus(const char* Text) { Splashform->Label1->setText(QStrin
 
 void Tmainform::SendbtnClick()
 {
-    if (FSending) return;
+    if (FSending) {
+        // After Stop the window is back before the stopped send has unwound; a press
+        // meanwhile is kept and runs as soon as it has.
+        if (FRun && FRun->Stopped()) FSendAgain = true;
+        return;
+    }
     SetStatus("");
     // Every press, refused or not: the body handed to the client is never empty.
     AppendSpaceToFirstLine();
@@ -157,10 +168,24 @@ void Tmainform::Send(const std::string& Password)
     bar->reset();
     bar->setFormat(QStringLiteral("%p%"));
     bar->show();
+    // Stop works from the first moment: the lookup, the connect and the greeting included.
+    Splashform->Button1->show();
 
     TSendRun run(*SmtpClient1);
-    run.OnConnected = [this] { Splashform->Button1->show(); };
+    FRun = &run;
     run.OnProgress = [this, bar](const TSendProgress& p) {
+        const TLanguage lang = Language();
+        switch (p.Phase) {
+        case TSendPhase::Connecting: SetStatus(LangText(ltConnecting, lang)); break;
+        case TSendPhase::Greeting: SetStatus(LangText(ltWaitingGreeting, lang)); break;
+        case TSendPhase::Recipients:
+            if (p.RecipientsSent > 0)
+                Splashform->Label1->setText(
+                    QString::fromUtf8(LangText(ltRecipientsSent, lang)).arg(p.RecipientsSent).arg(p.RecipientsTotal));
+            break;
+        case TSendPhase::Message: break;  // the byte count, by the client's packet handler
+        case TSendPhase::Answer: SetStatus(LangText(ltWaitingAnswer, lang)); break;
+        }
         bar->setRange(0, static_cast<int>(std::max<int64_t>(1, p.BytesTotal)));
         bar->setValue(static_cast<int>(p.BytesSent));
         if (p.Split)
@@ -190,10 +215,22 @@ void Tmainform::Send(const std::string& Password)
     Splashform->hide();
     setEnabled(true);
     FSending = false;
+    FRun = nullptr;
+    if (std::exchange(FSendAgain, false))
+        QTimer::singleShot(0, this, [this] { Guarded(FDialogs, [this] { SendbtnClick(); }); });
     // The error text stays the transport's; the reason is shown under it.
     if (!run.ConnectFailure().empty()) error = std::make_exception_ptr(ESockError("Connection Failed.\n" + run.ConnectFailure()));
-    // After a failure the error report says what happened, unless some got the message.
-    if (!error || run.Delivered()) ShowResults(run.Report());
+    if (error && run.StoppedAfterMessage()) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            error = std::make_exception_ptr(
+                EAbortError(ErrorReportText(e.what()) + "\n" + LangText(ltMayHaveMessage, Language())));
+        }
+    }
+    // After a failure, or a refusal the user was just told of, the report says what
+    // happened, unless some got the message.
+    if ((!error && !run.HungUp()) || run.Delivered()) ShowResults(run.Report());
     if (error) std::rethrow_exception(error);
 }
 
@@ -214,7 +251,7 @@ void Tmainform::ShowResults(const TSendReport& Report)
     for (const TSendRow& row : Report.Rows()) {
         // An entry with no address in it was nobody to send to.
         if (row.Outcome == TSendOutcome::Accepted || row.Address.empty()) continue;
-        rows.push_back({row.Entry, TSendReport::OutcomeText(row.Outcome), row.Reply});
+        rows.push_back({row.Entry, OutcomeText(row.Outcome, Language()), row.Reply});
         missed.Add(row.Entry);
     }
     if (rows.empty()) return;
@@ -229,6 +266,7 @@ void Tmainform::ShowResults(const TSendReport& Report)
         case TResultsAnswer::KeepOnly:
             Addresses->Clear();
             for (const std::string& entry : missed.Items()) Addresses->Add(entry);
+            FListModified = true;
             numadr();
             return;
         case TResultsAnswer::Close: return;
@@ -244,9 +282,9 @@ void Tmainform::SmtpClient1SendStart() { SetStatus(LangText(ltStarting, Language
 
 void Tmainform::SmtpClient1PacketSent()
 {
-    SetStatus(Format("%d bytes of %d sent", static_cast<int>(SmtpClient1->BytesSent()),
-                     static_cast<int>(SmtpClient1->BytesTotal()))
-                  .c_str());
+    Splashform->Label1->setText(QString::fromUtf8(LangText(ltBytesSent, Language()))
+                                    .arg(SmtpClient1->BytesSent())
+                                    .arg(SmtpClient1->BytesTotal()));
 }
 
 void Tmainform::SmtpClient1Success() { FDialogs.ShowMessage(LangText(ltSentSuccessfully, Language())); }

@@ -45,6 +45,26 @@ void TSendRun::Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::
         OnRecipient(Row);
 }
 
+void TSendRun::Progress(TSendPhase Phase)
+{
+    FProgress.Phase = Phase;
+    if (OnProgress)
+        OnProgress(FProgress);
+}
+
+void TSendRun::Stop()
+{
+    if (!FRunning || FStopped)
+        return;
+    FStopped = true;
+    FStoppedAfterMessage = FProgress.Phase == TSendPhase::Answer;
+    FClient.Cancel();
+    // Closed here rather than by QUIT: a server that stopped answering would hold the QUIT
+    // for the whole reply time-out, and the user asked for the send to end now.
+    if (FClient.Connected())
+        FClient.TSockTransport::Disconnect();
+}
+
 void TSendRun::Prepare(const TSendRequest& R)
 {
     TSmtpClient& C = FClient;
@@ -104,6 +124,7 @@ void TSendRun::Run(const TSendRequest& R)
     FDelivered = false;
     FConnectFailure.clear();
     FProgress = TSendProgress();
+    FHungUp = FStopped = FStoppedAfterMessage = false;
 
     // The client's handlers are the caller's; the run borrows three of them while it runs.
     struct TBorrowed {
@@ -111,10 +132,14 @@ void TSendRun::Run(const TSendRequest& R)
         TNotifyEvent Success = C.OnSuccess;
         TRecipientNotFound NotFound = C.OnRecipientNotFound;
         TNotifyEvent PacketSent = C.OnPacketSent;
+        TNotifyEvent Connected = C.TSockTransport::OnConnect;
         bool ClearParams = C.ClearParams();
+        bool& Running;
         ~TBorrowed()
         {
+            Running = false;
             C.OnSuccess = Success;
+            C.TSockTransport::OnConnect = Connected;
             C.OnRecipientNotFound = NotFound;
             C.OnPacketSent = PacketSent;
             C.OnRecipientReply = nullptr;
@@ -123,7 +148,9 @@ void TSendRun::Run(const TSendRequest& R)
             if (ClearParams)
                 C.ClearParameters();
         }
-    } Borrowed{C};
+    } Borrowed{C, C.OnSuccess, C.OnRecipientNotFound, C.OnPacketSent, C.TSockTransport::OnConnect,
+                C.ClearParams(), FRunning};
+    FRunning = true;
     FSuccess = Borrowed.Success;
     C.SetEnvelope(std::nullopt);
     // The record holds the whole list until the last transaction is over.
@@ -137,15 +164,19 @@ void TSendRun::Run(const TSendRequest& R)
     } catch (...) {
         Failure = std::current_exception();
     }
-    if (Failure) {
-        // The first error is the one the user hears about, not a failed QUIT after it.
-        try {
-            if (C.Connected())
-                C.Disconnect();
-        } catch (...) {
-        }
-        std::rethrow_exception(Failure);
+    if (!Failure)
+        return;
+    // The refusal was reported and the conversation ended on purpose; the closed
+    // connection the next command ran into is not news to anyone.
+    if (FHungUp && !FStopped)
+        return;
+    // The first error is the one the user hears about, not a failed QUIT after it.
+    try {
+        if (C.Connected())
+            C.Disconnect();
+    } catch (...) {
     }
+    std::rethrow_exception(Failure);
 }
 
 void TSendRun::Converse(const TSendRequest& R)
@@ -171,6 +202,7 @@ void TSendRun::Converse(const TSendRequest& R)
         C.OnRecipientNotFound = [this, NotFound, &Current](const std::string&) {
             if (NotFound)
                 NotFound(FReport.Rows()[Current].Entry);
+            FHungUp = true;
             FClient.Disconnect();
         };
     C.OnPacketSent = [this, PacketSent](TObject* Sender) {
@@ -178,13 +210,15 @@ void TSendRun::Converse(const TSendRequest& R)
             PacketSent(Sender);
         FProgress.BytesSent = FClient.BytesSent();
         FProgress.BytesTotal = FClient.BytesTotal();
-        if (OnProgress)
-            OnProgress(FProgress);
+        // After the last block only the final "." goes out before the server decides.
+        Progress(FProgress.BytesSent >= FProgress.BytesTotal ? TSendPhase::Answer : TSendPhase::Message);
     };
+    C.TSockTransport::OnConnect = [this](TObject*) { Progress(TSendPhase::Greeting); };
 
     // A resumed list that everyone already has needs no conversation.
     if (!Rows.empty() && Pending.empty())
         return;
+    Progress(TSendPhase::Connecting);
     try {
         C.Connect();
     } catch (const ESockError& E) {
@@ -192,8 +226,6 @@ void TSendRun::Converse(const TSendRequest& R)
             FConnectFailure = SockErrorText(C.LastError());
         throw;
     }
-    if (OnConnected)
-        OnConnected();
     // Every address is checked before the first transaction, so a bad one half-way down a
     // long list cannot stop the send after part of it went out.
     for (const size_t i : Pending)
@@ -208,14 +240,16 @@ void TSendRun::Converse(const TSendRequest& R)
     while (!Pending.empty()) {
         if (FTransactions > 0 && R.PauseMs > 0)
             Pause(R.PauseMs);
+        // Stopped between transactions: the connection is gone; end as a stopped wait does.
+        if (FStopped)
+            throw EAbortError("Socket readln aborted");
         const std::vector<size_t> Chunk(Pending.begin(), Pending.begin() + std::min(Limit, Pending.size()));
         ++FTransactions;
         FProgress.Transaction = FTransactions;
         FProgress.RecipientsInTransaction = static_cast<int>(Chunk.size());
         FProgress.BytesSent = FProgress.BytesTotal = 0;
         FProgress.Split = FProgress.Split || FTransactions > 1;
-        if (OnProgress)
-            OnProgress(FProgress);
+        Progress(TSendPhase::Recipients);
 
         std::vector<std::string> Envelope;
         for (const size_t i : Chunk)
@@ -226,6 +260,8 @@ void TSendRun::Converse(const TSendRequest& R)
         C.OnRecipientReply = [&](const std::string&, int Code, const std::string& Reply) {
             Current = Chunk[Next++];
             TSendRow& Row = Rows[Current];
+            ++FProgress.RecipientsSent;
+            Progress(TSendPhase::Recipients);
             if (Code == TooManyRecipients) {
                 // Nothing taken yet: another transaction would get the same answer.
                 if (Taken.empty()) {

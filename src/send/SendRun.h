@@ -10,7 +10,10 @@
 // OnRecipientNotFound followed by the hang-up. Failures: whatever Connect, SendMail or
 // Disconnect raise; the first error is raised after the connection is closed, and the
 // report holds every row reached so far. A failed connect leaves its socket error's text
-// in ConnectFailure().
+// in ConnectFailure(). A hang-up the run chose (a refusal in hang-up mode) is not a
+// failure: what it brings about ("Connection closed" and the like) is not raised, and
+// HungUp() says it happened. After Stop() the run raises the cancel error of the wait
+// it interrupted (or "Socket readln aborted" when it was between transactions).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -21,12 +24,23 @@
 
 class TSmtpClient;
 
+// Where the conversation is, for the progress line.
+enum class TSendPhase {
+    Connecting,  // looking up the host and connecting
+    Greeting,    // connected, waiting for the greeting and the HELO reply
+    Recipients,  // RCPT TO replies: RecipientsSent of RecipientsTotal
+    Message,     // the message data: BytesSent of BytesTotal
+    Answer,      // the whole message went out; waiting for the server's verdict
+};
+
 struct TSendProgress {
+    TSendPhase Phase = TSendPhase::Connecting;
     int Transaction = 0;    // 1-based
     int RecipientsDone = 0; // entries settled before this transaction
     int RecipientsInTransaction = 0;
     int RecipientsTotal = 0;
     bool Split = false;     // the list spans more than one transaction
+    int RecipientsSent = 0; // RCPT TO replies so far, all transactions
     int64_t BytesSent = 0;  // of this transaction's message
     int64_t BytesTotal = 0;
 };
@@ -44,9 +58,18 @@ public:
     bool Delivered() const { return FDelivered; }
     // "10061:Connection refused" after "Connection Failed"; empty otherwise.
     const std::string& ConnectFailure() const { return FConnectFailure; }
+    // The conversation ended on purpose after a refused recipient (hang-up mode).
+    bool HungUp() const { return FHungUp; }
 
-    // Once the greeting and HELO succeeded.
-    std::function<void()> OnConnected;
+    // Ends the run at once, from a handler that runs while it waits (the Stop button):
+    // the wait in progress ends with its cancel error, and the connection is closed
+    // without QUIT, so no later wait can hold the caller. Does nothing when not running.
+    void Stop();
+    bool Stopped() const { return FStopped; }
+    // True when Stop came after a whole message had gone out and before the server's
+    // answer to it was read: the server may have taken that message.
+    bool StoppedAfterMessage() const { return FStoppedAfterMessage; }
+
     // At the start of each transaction and per block of its message.
     std::function<void(const TSendProgress&)> OnProgress;
     // Each row once its outcome is settled (refusals and deferrals as they come,
@@ -60,12 +83,17 @@ private:
     void Converse(const TSendRequest& Request);
     void Pause(int Ms);
     void Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::string& Reply);
+    void Progress(TSendPhase Phase);
 
     TSmtpClient& FClient;
     TSendReport FReport;
     TSendProgress FProgress;
     int FTransactions = 0;
     bool FDelivered = false;
+    bool FRunning = false;
+    bool FHungUp = false;
+    bool FStopped = false;
+    bool FStoppedAfterMessage = false;
     std::string FConnectFailure;
     TNotifyEvent FSuccess;  // the client's OnSuccess, raised once per run
 };

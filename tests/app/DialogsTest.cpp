@@ -2,11 +2,14 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/ErrorReport.h"
 #include "app/QtUserDialogs.h"
+#include "base/Stream.h"
+#include "support/TempDir.h"
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 {
@@ -65,4 +68,11 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast",
                                                "Invalid Host!: Specify a new host:",
                                                "Password: Password for anna on mx.test: (hidden)"}));
+    TTempDir dir;  // and the help viewer, which Escape puts away
+    SaveFileAtomically(dir.File("help.html"), "<h2><a name=\"contents\"></a>Contents</h2>");
+    dialogs.ShowHelp(dir.File("help.html"));
+    ASSERT_TRUE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());
+    QTest::keyClick(dialogs.HelpViewer(), Qt::Key_Escape);
+    EXPECT_FALSE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());
 }
+

@@ -95,17 +95,21 @@ TEST_F(PagesTest, InsertRemoveAndClear)
     f.BitBtn6->click();
     EXPECT_EQ(Entries(), (V{"  b@x  ", "A@x", "c@x"}));
     EXPECT_EQ(Selected(), 2) << "the entry that moved up is selected";
-    f.BitBtn6->click();
+    f.ListBox2->setFocus();
+    QTest::keyClick(f.ListBox2, Qt::Key_Delete);  // as Remove address
     EXPECT_EQ(Selected(), -1) << "after removing the last entry nothing is selected";
     EXPECT_EQ(f.Label8->text(), "Total 2 addresses");
 
+    Dialogs.ExpectConfirm(false);  // Open over changes not saved asks first (a loaded list does not)
+    f.Adrbtn->click();
     Dialogs.ExpectConfirm(false);
     f.BitBtn7->click();
     EXPECT_EQ(f.Addresses->Count(), 2);
     Dialogs.ExpectConfirm(true);
     f.BitBtn7->click();
     EXPECT_EQ(f.Label8->text(), "Total 0 addresses");
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Confirm), (V{"Are you sure?", "Are you sure?"}));
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Confirm),
+              (V{"The address list has unsaved changes. Replace it?", "Are you sure?", "Are you sure?"}));
 }
 
 TEST_F(PagesTest, HintNamesTheSelectedIndex)
@@ -185,6 +189,9 @@ TEST_F(PagesTest, ClearAndAttachments)
 
     f.Edit1->setText("subject");
     f.Memo1->setPlainText("body");
+    f.Memo1->setFocus();
+    QTest::keyClick(f.Memo1, Qt::Key_Tab);  // leaves the body, typing nothing into it
+    EXPECT_FALSE(f.Memo1->hasFocus());
     Dialogs.ExpectConfirm(false);
     f.BitBtn8->click();
     EXPECT_EQ(f.Memo1->toPlainText(), "body");

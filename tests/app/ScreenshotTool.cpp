@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -16,7 +17,8 @@
 #include <cstdio>
 
 #include "app/AddressListModel.h"
-#include "app/DeliveryDialog.h"
+#include "app/Language.h"
+#include "send/SendReport.h"
 #include "app/Main.h"
 #include "app/QtUserDialogs.h"
 #include "app/Rabout.h"
@@ -94,17 +96,11 @@ int main(int argc, char* argv[])
         ok &= Save(&mainform, path(pages[i]));
     }
 
-    // The "Connection and delivery" dialog over the options page, with a login.
-    mainform.Delivery.AuthUser = "anna@example.org";
-    QTimer::singleShot(300, [&] {
-        auto* dialog = qobject_cast<TDeliveryDialog*>(QApplication::activeModalWidget());
-        ok &= dialog && Save(dialog, path("delivery"));
-        if (dialog) dialog->reject();
-    });
-    mainform.DeliveryBtn->click();
-
     mainform.setEnabled(false);
-    splash.Label1->setText(QStringLiteral("2048 bytes of 9000 sent"));
+    const TLanguage lg = lang == QLatin1String("ru") ? lgRussian : lgEnglish;
+    splash.Label1->setText(QString::fromUtf8(LangText(ltBytesSent, lg)).arg(2048).arg(9000));
+    splash.ProgressBar->setValue(22);
+    splash.ProgressBar->show();
     splash.Button1->show();
     splash.show();
     splash.raise();
@@ -112,19 +108,37 @@ int main(int argc, char* argv[])
     splash.hide();
     mainform.setEnabled(true);
 
+    // The dialogs a send and the options page open: each is saved, then closed.
+    const auto modal = [&](const char* Name) {
+        QTimer::singleShot(300, [&ok, Path = path(Name)] {
+            QWidget* box = QApplication::activeModalWidget();
+            ok &= box && Save(box, Path);
+            if (auto* d = qobject_cast<QDialog*>(box)) d->reject();
+        });
+    };
+    mainform.Edit7->setText(QStringLiteral("frank@example.org"));
+    mainform.BitBtn5->click();  // a change not saved: Open asks
+    modal("question");
+    mainform.Adrbtn->click();
+    mainform.Delivery.AuthUser = "anna@example.org";  // the login fields in use
+    modal("delivery");
+    mainform.DeliveryBtn->click();
+    TSendReport report;
+    report.Rows() = {{"clara@example.com", "clara@example.com", TSendOutcome::Refused, 550, "550 5.1.1 No such user", 1},
+                     {"Eve <eve@example.com>", "eve@example.com", TSendOutcome::Deferred, 452, "452 4.5.3 Try later", 1}};
+    modal("results");
+    mainform.ShowResults(report);
+
     TRaboutForm about(dialogs, &mainform);
     about.show();
     ok &= Save(&about, path("about"));
     about.hide();
 
     // The help viewer, with the help file as it is installed beside the program.
-    const std::string help = std::string(QUILLCAST_HELP_FILE);
+    std::string help = std::string(QUILLCAST_HELP_FILE);
+    if (lg == lgRussian) help.insert(help.rfind('.'), "_ru");
     dialogs.ShowHelp(help);
-    if (QWidget* viewer = QApplication::topLevelWidgets().isEmpty() ? nullptr : [] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->isVisible() && w->windowTitle() == QStringLiteral("Quillcast Help")) return w;
-            return static_cast<QWidget*>(nullptr);
-        }()) {
+    if (QWidget* viewer = dialogs.HelpViewer()) {
         viewer->move(20, 20);
         ok &= Save(viewer, path("help"));
     } else {

@@ -1,9 +1,12 @@
 // Start-up, the stored settings, close, Terminate, the language and the window-level commands.
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -172,11 +175,30 @@ TEST_F(StartupTest, UnwritableSettingsAreReportedAndTheProgramStillEnds)
     EXPECT_EQ(f.Edit2->text(), "25");
     Dialogs.ExpectConfirm(true);
     EXPECT_TRUE(f.close());
-    // Name is the first value written.
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), std::vector<std::string>{"Failed to set data for 'Name'"});
+    // Name is the first value written; the draft beside the settings cannot be written either.
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Error),
+              (std::vector<std::string>{"Failed to set data for 'Name'",
+                                        "Cannot create file " + Path("plainfile/settings-draft.json") + "."}));
     unsetenv("QUILLCAST_SETTINGS");  // and without the variable, the user's configuration folder
     const std::string file = TSettingsStore::FileNameFor("Software\\Veskor\\Quillcast V1.2\\1.2");
     EXPECT_NE(file.find("/Veskor/Quillcast V1.2.ini"), std::string::npos) << file;
+}
+
+TEST_F(StartupTest, TheDraftIsKeptFromOneRunToTheNext)
+{
+    Tmainform& f = Create();
+    f.Edit1->setText("Subject");
+    f.Memo1->setPlainText("one\ntwo");
+    f.ListBox1->addItem("/tmp/a.bin");
+    f.Addresses->Add("b@x");
+    f.RadioButton2->setChecked(true);
+    Dialogs.ExpectConfirm(true);
+    ASSERT_TRUE(f.close());
+    Tmainform& g = Create();
+    EXPECT_EQ(std::tuple(g.Edit1->text(), g.MemoText(), g.ListBox1->item(0)->text(), g.Label8->text(), g.RadioButton2->isChecked()),
+              std::tuple("Subject", "one\r\ntwo", "/tmp/a.bin", "Total 1 addresses", true));
+    WriteFile("settings-draft.json", "{\"subject\": ");  // damaged: the window starts empty
+    EXPECT_EQ(Create().Edit1->text(), "");
 }
 
 TEST_F(StartupTest, ResetHelpAndAbout)
@@ -186,7 +208,10 @@ TEST_F(StartupTest, ResetHelpAndAbout)
     f.BitBtn9->click();
     EXPECT_EQ(FieldsOf(f), TFields("TmpStr", "25", "mx.test", "", "", 0));
     f.BitBtn10->click();
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Help), std::vector<std::string>{Tmainform::ProgramDir() + "/quillcast.html"});
+    Choose(1);
+    f.BitBtn10->click();
+    const std::string help = Tmainform::ProgramDir() + "/quillcast";
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Help), (std::vector<std::string>{help + ".html", help + "_ru.html"}));
     // Installed under a prefix the program's files are in share/quillcast; a copy beside the
     // program (the build folder) comes first.
     ASSERT_TRUE(QDir(Dir.path()).mkpath("share/quillcast") && QDir(Dir.path()).mkpath("bin"));
@@ -244,11 +269,17 @@ TEST_F(StartupTest, SwitchingToRussianAndBack)
         EXPECT_EQ(f.ComboBox1->currentIndex(), lang == lgRussian ? 1 : 0);
         EXPECT_EQ(f.Sendbtn->toolTip(), "Send your letter!") << "hints stay English";
         EXPECT_EQ(f.Edit3->toolTip(), "Change it only\nif you have problems");
+        EXPECT_EQ(Splash->Button1->text().toStdString(), lang == lgRussian ? "Стоп" : "Stop");
+        // Qt's own buttons and file dialogs follow, from Debian's translations.
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes").toStdString(), lang == lgRussian ? "&Да" : "&Yes");
     }
     EXPECT_EQ(f.Label4->text(), "UserId") << "only the start text reads UserID";
     EXPECT_EQ(f.Label8->text(), "Total 2 addresses");
     Choose(1);
-    EXPECT_EQ(f.Label8->text(), "Всего 2 адресов") << "the count label changes at once";
+    EXPECT_EQ(f.Label8->text(), "Всего 2 адреса") << "the count label changes at once";
+    for (const auto& [n, noun] : {std::pair{0, "адресов"}, {1, "адрес"}, {2, "адреса"}, {5, "адресов"}, {11, "адресов"},
+                                  {12, "адресов"}, {21, "адрес"}, {22, "адреса"}, {25, "адресов"}, {111, "адресов"}})
+        EXPECT_EQ(AddressCountText(n, lgRussian), "Всего " + std::to_string(n) + " " + noun);
     Dialogs.ExpectConfirm(false);
     f.BitBtn7->click();
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Confirm), std::vector<std::string>{"Вы уверены?"});

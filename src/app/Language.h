@@ -31,6 +31,25 @@ enum TLangText {
     ltMaxRecipients,
     ltPauseMs,
     ltSkipRefused,
+    ltDeliveryGroup,    // its connection and login fields
+    ltConnectionGroup,
+    ltSecurity,
+    ltSecurityNone,
+    ltAuthUser,
+    ltPassword,
+    ltRemember,
+    ltAuthMethod,
+    ltAuthAuto,
+    ltCAFile,
+    ltFingerprint,
+    ltExtendedSmtp,
+    ltAllowPlaintext,
+    ltTestConnection,
+    ltBrowse,
+    ltPasswordTitle,    // the password prompt of a send: caption, prompt (login, host)
+    ltPasswordPrompt,
+    ltServerOffers,     // before the lines of Test connection's answer
+    ltNoKeyring,        // Remember with no keyring running
     ltResultsTitle,     // the results dialog, its columns and its buttons
     ltEntry,
     ltOutcome,

@@ -233,7 +233,7 @@ void Tmainform::CreateControls()
     Edit4 = MakeEdit(GroupBox2, "Edit4", 110, 26, 130);
     Label6 = Make<QLabel>(GroupBox2, "Label6", 12, 59, 96, 16);
     Edit5 = MakeEdit(GroupBox2, "Edit5", 110, 56, 130);
-    DeliveryBtn = MakeButton(p, "DeliveryBtn", 268, 164, 252, 26, "Recipient limits, pauses and refused recipients");
+    DeliveryBtn = MakeButton(p, "DeliveryBtn", 268, 164, 252, 26, "Recipient limits, pauses, security and login");
     Label9 = Make<QLabel>(p, "Label9", 280, 133, 90, 16);
     ComboBox1 = Make<QComboBox>(p, "ComboBox1", 378, 129, 142, 24);
     ComboBox1->addItem(QString());
@@ -313,19 +313,7 @@ void Tmainform::FormCreate()
     Edit6->setText(Q(reg.ReadString("Host")));
     Edit4->setText(Q(reg.ReadString("Name")));
     Edit5->setText(Q(reg.ReadString("Mail")));
-    // Values a settings file of the first version does not have, or holds garbled, keep
-    // their defaults.
-    const auto number = [&reg](const char* Name, int Default) {
-        if (!reg.ValueExists(Name)) return Default;
-        try {
-            return std::max(0, StrToInt(reg.ReadString(Name)));
-        } catch (const Exception&) {
-            return Default;
-        }
-    };
-    Delivery.MaxRecipients = number("MaxRecipients", 0);
-    Delivery.PauseMs = number("PauseMs", 0);
-    Delivery.SkipRefused = number("SkipRefused", 0) != 0;
+    Delivery = ReadDeliverySettings(reg);
     if (reg.ReadString("Language") == Caption("ComboBox1.0", lgRussian)) {
         ComboBox1->setCurrentIndex(1);
         ComboBox1Change();
@@ -349,9 +337,7 @@ void Tmainform::FormClose()
     reg.WriteString("Port", Edit2->text().toStdString());
     reg.WriteString("Mail", Edit5->text().toStdString());
     reg.WriteString("Login", Edit3->text().toStdString());
-    reg.WriteString("MaxRecipients", std::to_string(Delivery.MaxRecipients));
-    reg.WriteString("PauseMs", std::to_string(Delivery.PauseMs));
-    reg.WriteString("SkipRefused", Delivery.SkipRefused ? "1" : "0");
+    WriteDeliverySettings(reg, Delivery);
 }
 
 void Tmainform::closeEvent(QCloseEvent* Event)
@@ -389,7 +375,7 @@ bool Tmainform::eventFilter(QObject* Watched, QEvent* Event)
 
 void Tmainform::BitBtn9Click()
 {
-    Edit2->setText(QString::number(TSendRequest::DefaultPort));
+    Edit2->setText(QString::number(DefaultPortFor(Delivery.Security)));
     Edit3->setText(QString::fromUtf8(TSendRequest::DefaultUserID));
 }
 

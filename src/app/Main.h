@@ -2,10 +2,13 @@
 // The main window: the message, addresses and options pages, the settings it loads at
 // creation and writes back at close, the interface language, and the send driver.
 #include <QDialog>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "CredentialStore.h"
 #include "Language.h"
 #include "UserDialogs.h"
 
@@ -111,9 +114,15 @@ public:
     // A news client the window carries but never drives: port 119, mixed cache mode.
     std::unique_ptr<TNntpClient> NntpClient1;
 
-    // Recipients per transaction, pause and refusal handling; settings MaxRecipients,
-    // PauseMs and SkipRefused, edited through DeliveryBtn.
+    // Recipients per transaction, pause and refusal handling, security, certificate checks
+    // and login; kept in the settings file (DeliverySettings.h), edited through DeliveryBtn.
     TDeliverySettings Delivery;
+    // Where a remembered password is kept: the desktop's keyring.
+    std::unique_ptr<TCredentialStore> Credentials;
+    // "Test connection": connects with Client as a send of Request would, negotiates and
+    // logs in, and returns what the server offers, one line each, without sending; raises
+    // what such a send raises. While it is not set the button is disabled.
+    std::function<std::vector<std::string>(TSmtpClient& Client, const TSendRequest& Request)> ProbeServer;
 
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
@@ -140,6 +149,17 @@ public:
     bool ListModified() const { return FListModified; }
     void BitBtn9Click();   // Reset
     void DeliveryBtnClick();
+    // Test connection with what the delivery dialog shows: the progress window with Stop
+    // while ProbeServer runs, then the server's offer in a message box; a failure goes to
+    // the error report.
+    void TestConnection(const TDeliverySettings& Settings, const std::string& Password);
+    // The password for a login with Settings: Typed when given, else the one given in the
+    // delivery dialog this session, else the keyring's, else asked for (nullopt: the user
+    // cancelled). Empty when there is no login.
+    std::optional<std::string> LoginPassword(const TDeliverySettings& Settings, const std::string& Typed);
+    // The connection part of a request: host, port and user ID from the options page, the
+    // rest from Settings. Raises ParsePortNumber's errors.
+    TSendRequest ConnectionRequest(const TDeliverySettings& Settings, const std::string& Password) const;
     void BitBtn10Click();  // Help
     void BitBtn1Click();   // About
     void Terminate1Click();
@@ -201,7 +221,7 @@ private:
     // The width the memo lays its text out in, also while its page is not showing.
     int MemoTextWidth() const;
     // Runs the protected part of a send and the clean-up that always follows it.
-    void Send();
+    void Send(const std::string& Password);
     TDialogTexts Texts(std::initializer_list<TLangText> Title, std::initializer_list<TLangText> Labels,
                        std::initializer_list<TLangText> Buttons) const;
     void SetCaption(const char* Control, const char* Text);
@@ -210,7 +230,13 @@ private:
     template <class Signal, class Sender>
     void Bind(Sender* Control, Signal Sig, void (Tmainform::*Handler)());
 
+    // The keyring's name for the login of Settings on the host of the options page.
+    std::string PasswordAccount(const TDeliverySettings& Settings) const;
+
     TUserDialogs& FDialogs;
+    // The password typed in the delivery dialog, for this session, and whose it is.
+    std::string FPassword;
+    std::string FPasswordAccount;
     bool FSending = false;
     bool FListModified = false;
     // Qt's own texts (standard buttons, file dialogs) in Russian while Russian is chosen.

@@ -1,13 +1,11 @@
 #include "QtUserDialogs.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QKeyEvent>
-#include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QDesktopServices>
@@ -19,6 +17,7 @@
 #include <QTextBrowser>
 #include <QUrl>
 
+#include "DeliveryDialog.h"
 #include "Main.h"
 #include "base/Exception.h"
 
@@ -86,7 +85,19 @@ bool TQtUserDialogs::Confirm(const std::string& Text)
 
 bool TQtUserDialogs::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value)
 {
+    return RunInput(Caption, Prompt, Value, false);
+}
+
+bool TQtUserDialogs::InputPassword(const std::string& Caption, const std::string& Prompt, std::string& Value)
+{
+    Value.clear();
+    return RunInput(Caption, Prompt, Value, true);
+}
+
+bool TQtUserDialogs::RunInput(const std::string& Caption, const std::string& Prompt, std::string& Value, bool Secret)
+{
     QInputDialog dialog(DialogParent());
+    if (Secret) dialog.setTextEchoMode(QLineEdit::Password);
     dialog.setWindowFlags(dialog.windowFlags() | AboveProgress);
     dialog.setWindowTitle(Q(Caption));
     dialog.setLabelText(Q(Prompt));
@@ -146,32 +157,16 @@ QWidget* TQtUserDialogs::HelpViewer() const { return FHelp; }
 
 void TQtUserDialogs::OpenUrl(const std::string& Url) { QDesktopServices::openUrl(QUrl::fromUserInput(Q(Url))); }
 
-bool TQtUserDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings)
+bool TQtUserDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings, TLoginPassword& Password,
+                                  const TConnectionTest& Test)
 {
-    QDialog dialog(DialogParent());
+    TDeliveryDialog dialog(Texts, *this, DialogParent());
     dialog.setWindowFlags(dialog.windowFlags() | AboveProgress);
-    dialog.setWindowTitle(Q(Texts.Title));
-    auto* form = new QFormLayout(&dialog);
-    auto* max = new QSpinBox(&dialog);
-    max->setObjectName(QStringLiteral("MaxRecipients"));
-    max->setRange(0, 1000000);
-    max->setValue(Settings.MaxRecipients);
-    auto* pause = new QSpinBox(&dialog);
-    pause->setObjectName(QStringLiteral("PauseMs"));
-    pause->setRange(0, 3600000);
-    pause->setValue(Settings.PauseMs);
-    auto* skip = new QCheckBox(Q(Texts.Labels.at(2)), &dialog);
-    skip->setObjectName(QStringLiteral("SkipRefused"));
-    skip->setChecked(Settings.SkipRefused);
-    form->addRow(Q(Texts.Labels.at(0)), max);
-    form->addRow(Q(Texts.Labels.at(1)), pause);
-    form->addRow(skip);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    form->addRow(buttons);
+    dialog.SetValues(Settings, Password);
+    dialog.SetTest(Test);
     if (dialog.exec() != QDialog::Accepted) return false;
-    Settings = {max->value(), pause->value(), skip->isChecked()};
+    Settings = dialog.Settings();
+    Password = dialog.Password();
     return true;
 }
 

@@ -18,6 +18,7 @@
 
 #include "AddressListModel.h"
 #include "ErrorReport.h"
+#include "KeychainStore.h"
 #include "Main.h"
 #include "Splash.h"
 #include "base/Exception.h"
@@ -70,6 +71,7 @@ void Tmainform::CreateComponents()
     c.OnInvalidHost = [this](bool& Handled) { SmtpClient1InvalidHost(Handled); };
     c.OnRecipientNotFound = [this](const std::string& Recipient) { SmtpClient1RecipientNotFound(Recipient); };
     c.OnHeaderIncomplete = [this](bool& handled, int hiType) { SmtpClient1HeaderIncomplete(handled, hiType); };
+    Credentials = std::make_unique<TKeychainStore>();
 
     NntpClient1 = std::make_unique<TNntpClient>();
     NntpClient1->Name = "NntpClient1";
@@ -148,10 +150,15 @@ void Tmainform::SendbtnClick()
         FDialogs.Information("Please, provide port number");
         refused = true;
     }
-    if (!refused) Send();
+    if (refused) return;
+    // A press while the keyring or the user is asked for the password is ignored too.
+    FSending = true;
+    const auto password = LoginPassword(Delivery, "");
+    FSending = false;
+    if (password) Send(*password);
 }
 
-void Tmainform::Send()
+void Tmainform::Send(const std::string& Password)
 {
     FSending = true;
     Splashform->show();
@@ -188,10 +195,7 @@ void Tmainform::Send()
     };
     std::exception_ptr error;
     try {
-        TSendRequest r;
-        r.Host = Edit6->text().toStdString();
-        r.Port = ParsePortNumber(Edit2->text().toStdString());
-        r.UserID = Edit3->text().toStdString();
+        TSendRequest r = ConnectionRequest(Delivery, Password);
         r.FromAddress = Edit5->text().toStdString();
         r.FromName = Edit4->text().toStdString();
         r.Subject = Edit1->text().toStdString();
@@ -201,9 +205,6 @@ void Tmainform::Send()
         r.Recipients = Addresses->Items().Items();
         for (int i = 0; i < ListBox1->count(); ++i) r.Attachments.push_back(ListBox1->item(i)->text().toStdString());
         r.Body = DisplayedLines();
-        r.MaxRecipients = Delivery.MaxRecipients;
-        r.PauseMs = Delivery.PauseMs;
-        r.SkipRefused = Delivery.SkipRefused;
         run.Run(r);
     } catch (...) {
         error = std::current_exception();
@@ -271,13 +272,6 @@ void Tmainform::ShowResults(const TSendReport& Report)
         case TResultsAnswer::Close: return;
         }
     }
-}
-
-void Tmainform::DeliveryBtnClick()
-{
-    TDeliverySettings edited = Delivery;
-    if (FDialogs.EditDelivery(Texts({ltDeliveryTitle}, {ltMaxRecipients, ltPauseMs, ltSkipRefused}, {}), edited))
-        Delivery = edited;
 }
 
 // ---- Handlers of the client's events

@@ -40,7 +40,9 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
             shown.push_back(box->windowTitle().toStdString());
             EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint) << shown.back();
             if (auto* input = qobject_cast<QInputDialog*>(box)) {
-                EXPECT_EQ(input->labelText(), "Specify a new host:");
+                // A password prompt never shows what is typed.
+                shown.back() += ": " + input->labelText().toStdString() +
+                                (input->textEchoMode() == QLineEdit::Password ? " (hidden)" : "");
                 input->setTextValue("typed");
                 input->accept();
             } else {
@@ -60,7 +62,12 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     std::string host;
     EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host));
     EXPECT_EQ(host, "typed");
-    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast", "Invalid Host!"}));
+    answerNext();
+    std::string password;
+    EXPECT_TRUE(dialogs.InputPassword("Password", "Password for anna on mx.test:", password) && password == "typed");
+    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Information", "Confirm", "Quillcast",
+                                               "Invalid Host!: Specify a new host:",
+                                               "Password: Password for anna on mx.test: (hidden)"}));
     TTempDir dir;  // and the help viewer, which Escape puts away
     SaveFileAtomically(dir.File("help.html"), "<h2><a name=\"contents\"></a>Contents</h2>");
     dialogs.ShowHelp(dir.File("help.html"));

@@ -120,6 +120,7 @@ int main(int argc, char* argv[])
     mainform.BitBtn5->click();  // a change not saved: Open asks
     modal("question");
     mainform.Adrbtn->click();
+    mainform.Delivery.AuthUser = "anna@example.org";  // the login fields in use
     modal("delivery");
     mainform.DeliveryBtn->click();
     TSendReport report;

@@ -338,23 +338,6 @@ TEST_F(SendTest, BodyIsTheMemoAsDisplayedWhetherOrNotItsPageShows)
     EXPECT_EQ(static_cast<size_t>(layout->lineCount()), shown.size() - 3);
 }
 
-TEST_F(SendTest, DeliverySettingsAreReadWithDefaultsEditedAndWrittenBack)
-{
-    const std::pair<const char*, TDeliverySettings> cases[] = {
-        {"[1.2]\nPort=25\n", {0, 0, false}},  // a settings file of the first version
-        {"[1.2]\nMaxRecipients=100\nPauseMs=soon\nSkipRefused=1\n", {100, 0, true}},
-    };
-    for (const auto& [ini, want] : cases) {
-        WriteFile("settings.ini", ini);
-        EXPECT_EQ(Create().Delivery, want) << ini;
-    }
-    Dialogs.ExpectDelivery(TDeliverySettings{2, 5, false});
-    Form->DeliveryBtn->click();
-    EXPECT_EQ(Dialogs.Shown.back().Caption, "Connection and delivery");
-    Form->FormClose();
-    EXPECT_EQ(Create().Delivery, (TDeliverySettings{2, 5, false}));
-}
-
 TEST_F(SendTest, SkippedRefusalsInSeveralTransactionsEndInTheResultsDialog)
 {
     TScriptedServer server;

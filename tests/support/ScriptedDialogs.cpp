@@ -9,9 +9,9 @@ const char* const KindNames[] = {"message", "information", "confirmation", "inpu
 void TScriptedDialogs::ExpectConfirm(bool Yes) { FAnswers.push_back({TDialogKind::Confirm, Yes, std::nullopt}); }
 void TScriptedDialogs::ExpectInput(std::optional<std::string> Value) { FAnswers.push_back({TDialogKind::Input, false, Value}); }
 void TScriptedDialogs::ExpectFile(std::optional<std::string> Name) { FAnswers.push_back({TDialogKind::Open, false, Name}); }
-void TScriptedDialogs::ExpectDelivery(std::optional<TDeliverySettings> Settings)
+void TScriptedDialogs::ExpectDelivery(std::optional<TDeliverySettings> Settings, TLoginPassword Login, bool Test)
 {
-    FAnswers.push_back({TDialogKind::Delivery, false, std::nullopt, Settings});
+    FAnswers.push_back({TDialogKind::Delivery, false, std::nullopt, Settings, TResultsAnswer::Close, Login, Test});
 }
 void TScriptedDialogs::ExpectResults(TResultsAnswer Answer)
 {
@@ -61,7 +61,17 @@ bool TScriptedDialogs::Confirm(const std::string& Text)
 
 bool TScriptedDialogs::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value)
 {
-    Record({TDialogKind::Input, Caption, Prompt, {}});
+    return RunInput(Caption, Prompt, Value, false);
+}
+
+bool TScriptedDialogs::InputPassword(const std::string& Caption, const std::string& Prompt, std::string& Value)
+{
+    return RunInput(Caption, Prompt, Value, true);
+}
+
+bool TScriptedDialogs::RunInput(const std::string& Caption, const std::string& Prompt, std::string& Value, bool Hidden)
+{
+    Record({TDialogKind::Input, Caption, Prompt, {}, {}, Hidden});
     const auto a = Next(TDialogKind::Input, Caption);
     if (!a || !a->Value) return false;
     Value = *a->Value;
@@ -80,12 +90,18 @@ bool TScriptedDialogs::RunFile(TDialogKind Kind, TFileDialog& Dialog)
 bool TScriptedDialogs::OpenFile(TFileDialog& Dialog) { return RunFile(TDialogKind::Open, Dialog); }
 bool TScriptedDialogs::SaveFile(TFileDialog& Dialog) { return RunFile(TDialogKind::Save, Dialog); }
 
-bool TScriptedDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings)
+bool TScriptedDialogs::EditDelivery(const TDialogTexts& Texts, TDeliverySettings& Settings, TLoginPassword& Password,
+                                    const TConnectionTest& Test)
 {
-    Record({TDialogKind::Delivery, Texts.Title, "", {}, {}});
+    Record({TDialogKind::Delivery, Texts.Title, "", {}, {}, false, Password, Texts});
     const auto a = Next(TDialogKind::Delivery, Texts.Title);
+    if (a && a->Test) {
+        EXPECT_TRUE(Test) << "Test connection is disabled";
+        if (Test) Test(a->Delivery.value_or(Settings), a->Login.Password);
+    }
     if (!a || !a->Delivery) return false;
     Settings = *a->Delivery;
+    Password = a->Login;
     return true;
 }
 

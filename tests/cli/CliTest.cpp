@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "SmtpPeer.h"
+#include "support/PythonPeer.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
@@ -162,6 +163,41 @@ TEST(QuillcastSend, BadArgumentsGiveExitTwoAndSendNothing)
     const TRun Help = RunSend({"--help"});
     EXPECT_EQ(Help.Exit, 0);
     EXPECT_NE(Help.Out.find("--stop-on-refusal"), std::string::npos);
+}
+
+
+// Submission with STARTTLS or TLS and a login, the password from each of its three sources.
+TEST(QuillcastSend, SecureSubmissionWithThePasswordFromFileCommandOrEnvironment)
+{
+    struct { const char* Tls; QStringList Source; const char* Env; int Exit; std::string Err; } Cases[] = {
+        {"starttls", {"--password-file", "PWFILE"}, nullptr, 0, ""},
+        {"tls", {"--password-command", "echo 's3cret!'"}, nullptr, 0, ""},
+        {"starttls", {}, "wrong", 1, "535 5.7.8 Authentication credentials invalid"},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Tls);
+        TTempDir Dir, Certs;
+        TPythonPeer Peer("smtp/secure_smtp_peer.py", {"--tls", C.Tls, "--auth", "ann:s3cret!", "--dir", Q(Dir.Path()),
+                                                      "--certs", Q(Certs.Path())});
+        ASSERT_NE(Peer.Port(), 0) << Peer.Line.toStdString();
+        QStringList Source = C.Source;
+        Source.replaceInStrings("PWFILE", Q(Dir.Write("pw", "s3cret!\n")));
+        if (C.Env)
+            setenv("QUILLCAST_PASSWORD", C.Env, 1);
+        setenv("QUILLCAST_LOG", Dir.File("log").c_str(), 1);
+        const TRun R = RunSend(QStringList{"--host", "localhost", "--port", QString::number(Peer.Port()), "--tls", C.Tls,
+                                           "--tls-ca", Q(Certs.File("ca.pem")), "--auth-user", "ann", "--from",
+                                           "me@x.test", "--to", "bob@x.test", "--body", "Hi", "--quiet"} + Source);
+        unsetenv("QUILLCAST_PASSWORD");
+        unsetenv("QUILLCAST_LOG");
+        EXPECT_EQ(R.Exit, C.Exit) << R.Err;
+        EXPECT_TRUE(R.Err.starts_with(C.Err)) << R.Err;
+        EXPECT_NE(Dir.Read("log").find("C: AUTH PLAIN ***\n"), std::string::npos) << Dir.Read("log");
+        EXPECT_EQ(Dir.Read("log").find("s3cret!"), std::string::npos);
+    }
+    // Without a password source, or with a password option given on the command line itself.
+    for (const QStringList& Bad : {QStringList{"--auth-user", "ann"}, QStringList{"--password", "x"}})
+        EXPECT_EQ(RunSend(QStringList{"--host", "h", "--from", "a@b", "--to", "c@d"} + Bad).Exit, 2);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ constexpr int DataGoAhead = 354;
 constexpr int MaxAuthSteps = 4;
 // Pipelined commands in flight at most, in bytes: they and their replies fit the socket
 // buffers, so a server that stops reading while it writes replies cannot block us both.
-constexpr size_t PipelineWindow = 16 * 1024;
+constexpr size_t PipelineWindow = 64 * 1024;
 
 std::string WithoutLineEnd(std::string S)
 {

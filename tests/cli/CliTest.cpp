@@ -169,32 +169,31 @@ TEST(QuillcastSend, BadArgumentsGiveExitTwoAndSendNothing)
 // Submission with STARTTLS or TLS and a login, the password from each of its three sources.
 TEST(QuillcastSend, SecureSubmissionWithThePasswordFromFileCommandOrEnvironment)
 {
-    struct { const char* Tls; QStringList Source; const char* Env; int Exit; std::string Err; } Cases[] = {
-        {"starttls", {"--password-file", "PWFILE"}, nullptr, 0, ""},
-        {"tls", {"--password-command", "echo 's3cret!'"}, nullptr, 0, ""},
-        {"starttls", {}, "wrong", 1, "535 5.7.8 Authentication credentials invalid"},
+    TTempDir Home;
+    // The file and the command come before the environment, which here holds a wrong one.
+    struct { const char* Tls; QStringList Source; int Exit; std::string Err; } Cases[] = {
+        {"starttls", {"--password-file", Q(Home.Write("pw", "s3cret!\n"))}, 0, ""},
+        {"tls", {"--password-command", "echo 's3cret!'"}, 0, ""},
+        {"starttls", {}, 1, "535 5.7.8 Authentication credentials invalid"},
     };
+    setenv("QUILLCAST_PASSWORD", "wrong", 1);
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Tls);
         TTempDir Dir, Certs;
         TPythonPeer Peer("smtp/secure_smtp_peer.py", {"--tls", C.Tls, "--auth", "ann:s3cret!", "--dir", Q(Dir.Path()),
                                                       "--certs", Q(Certs.Path())});
         ASSERT_NE(Peer.Port(), 0) << Peer.Line.toStdString();
-        QStringList Source = C.Source;
-        Source.replaceInStrings("PWFILE", Q(Dir.Write("pw", "s3cret!\n")));
-        if (C.Env)
-            setenv("QUILLCAST_PASSWORD", C.Env, 1);
         setenv("QUILLCAST_LOG", Dir.File("log").c_str(), 1);
         const TRun R = RunSend(QStringList{"--host", "localhost", "--port", QString::number(Peer.Port()), "--tls", C.Tls,
                                            "--tls-ca", Q(Certs.File("ca.pem")), "--auth-user", "ann", "--from",
-                                           "me@x.test", "--to", "bob@x.test", "--body", "Hi", "--quiet"} + Source);
-        unsetenv("QUILLCAST_PASSWORD");
+                                           "me@x.test", "--to", "bob@x.test", "--body", "Hi", "--quiet"} + C.Source);
         unsetenv("QUILLCAST_LOG");
         EXPECT_EQ(R.Exit, C.Exit) << R.Err;
         EXPECT_TRUE(R.Err.starts_with(C.Err)) << R.Err;
         EXPECT_NE(Dir.Read("log").find("C: AUTH PLAIN ***\n"), std::string::npos) << Dir.Read("log");
         EXPECT_EQ(Dir.Read("log").find("s3cret!"), std::string::npos);
     }
+    unsetenv("QUILLCAST_PASSWORD");
     // Without a password source, or with a password option given on the command line itself.
     for (const QStringList& Bad : {QStringList{"--auth-user", "ann"}, QStringList{"--password", "x"}})
         EXPECT_EQ(RunSend(QStringList{"--host", "h", "--from", "a@b", "--to", "c@d"} + Bad).Exit, 2);

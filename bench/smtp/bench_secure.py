@@ -6,6 +6,9 @@
 (b) 1 000 recipients against delay_sink.py, which answers every command 20 ms after it came:
     quillcast-send --ehlo vs the lockstep HELO conversation (at least 20x faster) and vs
     msmtp (at most 1.2x).
+(c) one message with a 50 MiB attachment over STARTTLS to delay_sink.py (no delay):
+    quillcast-send composing and sending it vs curl --ssl-reqd sending it pre-composed;
+    to be at most 1.5x.
 Before them, msmtp delivers over STARTTLS with AUTH PLAIN to the tests' aiosmtpd peer
 (tests/smtp/secure_smtp_peer.py), so the server the tests trust is a standard one.
 """
@@ -18,6 +21,9 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from email.message import EmailMessage
+from email.policy import SMTP
 
 from bench_smtp import BODY, FROM, compare, free_port
 
@@ -80,7 +86,9 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--send", required=True)
     ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--only", choices=["a", "b"])
+    ap.add_argument("--runs-big", type=int, default=3)
+    ap.add_argument("--only", choices=["a", "b", "c"])
+    ap.add_argument("--attachment-mib", type=int, default=50)
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="qc-bench-secure-")
     procs = []
@@ -126,6 +134,35 @@ def main():
             piped = statistics.median(results["quillcast-send"])
             print("  lockstep / pipelined = %.1f (at least 20)" % (statistics.median(lockstep["quillcast-send"]) / piped))
             print("  pipelined / msmtp = %.2f (limit 1.2)" % (piped / statistics.median(results["msmtp"])))
+        if args.only in (None, "c"):
+            certs = os.path.join(work, "tls")
+            os.makedirs(certs)
+            subprocess.run(["/bin/sh", os.path.join(TESTS, "support", "make_test_certs.sh"), certs], check=True)
+            sink, port = start_printing_port(["/usr/bin/python3", os.path.join(HERE, "delay_sink.py"), "0", certs])
+            procs.append(sink)
+            att = os.path.join(work, "att.bin")
+            with open(att, "wb") as f:
+                f.write(os.urandom(args.attachment_mib << 20))
+            big = EmailMessage(policy=SMTP)
+            big["From"], big["Subject"] = FROM, "bench attachment"
+            big.set_content("See the attached file.\n")
+            with open(att, "rb") as f:
+                big.add_attachment(f.read(), maintype="application", subtype="octet-stream", filename="att.bin")
+            big_eml = os.path.join(work, "big.eml")
+            with open(big_eml, "wb") as f:
+                f.write(big.as_bytes(policy=SMTP))
+            del big
+            ca = os.path.join(certs, "ca.pem")
+            results, _ = compare("(c) a %d MiB attachment over STARTTLS" % args.attachment_mib, [
+                ("quillcast-send", [args.send, "--host", "localhost", "--port", str(port), "--tls", "starttls",
+                                    "--tls-ca", ca, "--from", FROM, "--quiet", "--to", "user@example.test",
+                                    "--subject", "bench attachment", "--body", "See the attached file.",
+                                    "--attach", att], None),
+                ("curl", ["curl", "-sS", "--ssl-reqd", "--cacert", ca, "smtp://localhost:%d" % port,
+                          "--mail-from", FROM, "--mail-rcpt", "user@example.test", "-T", big_eml], None),
+            ], args.runs_big)
+            print("  quillcast-send / curl --ssl-reqd = %.2f (limit 1.5)"
+                  % (statistics.median(results["quillcast-send"]) / statistics.median(results["curl"])))
     finally:
         for p in procs:
             p.terminate()

@@ -324,16 +324,23 @@ void TSmtpClient::Disconnect()
 
 std::string TSmtpClient::ExtractAddress(const std::string& Entry)
 {
-    std::string Address = Entry;
-    if (Entry.find('<') != std::string::npos)
-        Address = NthField(NthField(Entry, '<', 2), '>', 1);
-    else if (Entry.find(':') != std::string::npos)
-        Address = NthField(Entry, ':', 2);
+    // The field after the first delimiter, up to the next one (or the closing '>'); found
+    // in place, as a long list passes through here several times per send.
+    size_t Begin = 0, End = Entry.size();
+    if (const size_t Lt = Entry.find('<'); Lt != std::string::npos) {
+        Begin = Lt + 1;
+        End = std::min(Entry.find('<', Begin), Entry.find('>', Begin));
+    } else if (const size_t Colon = Entry.find(':'); Colon != std::string::npos) {
+        Begin = Colon + 1;
+        End = Entry.find(':', Begin);
+    }
+    End = std::min(End, Entry.size());
     // Blanks around an entry (lists typed or saved by hand have them) are no part of it.
-    const size_t First = Address.find_first_not_of(" \t");
-    if (First == std::string::npos)
-        return "";
-    return Address.substr(First, Address.find_last_not_of(" \t") - First + 1);
+    while (Begin < End && (Entry[Begin] == ' ' || Entry[Begin] == '\t'))
+        ++Begin;
+    while (End > Begin && (Entry[End - 1] == ' ' || Entry[End - 1] == '\t'))
+        --End;
+    return Entry.substr(Begin, End - Begin);
 }
 
 void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string>> Entries)
@@ -503,9 +510,9 @@ bool TSmtpClient::TransactPipelined()
     size_t Sent = 0, Answered = 0, InFlight = 0;
     bool Ended = false;
     int Accepted = 0;
-    // Tops the commands in flight up to the window, once half of it was answered.
+    // Tops the commands in flight up to the window, once a quarter of it was answered.
     const auto Refill = [&] {
-        if (Ended || Sent == Commands.size() || InFlight > PipelineWindow / 2)
+        if (Ended || Sent == Commands.size() || InFlight > PipelineWindow - PipelineWindow / 4)
             return;
         std::string Batch;
         const size_t First = Sent;

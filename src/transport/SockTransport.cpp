@@ -172,6 +172,9 @@ void TSockTransport::Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam)
         // Only the socket library's and the lookup's notices carry an outcome; a stale
         // "read/write more" message must not undo a failed connect's verdict.
         if (Msg == SocketEventMessage || Msg == LookupDoneMessage) FLastEventOk = SelectError(LParam) == 0;
+        // During a TLS handshake every socket byte is the channel's: a read or write
+        // queued before it started must not take any.
+        if ((Msg == ReadMoreMessage || Msg == WriteMoreMessage) && FHandshaking) return AdvanceHandshake();
         switch (Msg) {
         case SocketEventMessage: HandleSocketEvent(SelectEvent(LParam)); break;
         case LookupDoneMessage: FLookupDone = true; break;

@@ -72,6 +72,8 @@ void Tmainform::CreateComponents()
     c.OnRecipientNotFound = [this](const std::string& Recipient) { SmtpClient1RecipientNotFound(Recipient); };
     c.OnHeaderIncomplete = [this](bool& handled, int hiType) { SmtpClient1HeaderIncomplete(handled, hiType); };
     Credentials = std::make_unique<TKeychainStore>();
+    // Test connection runs on the window's own client, so the progress window's Stop reaches it.
+    ProbeServer = [](TSmtpClient& Client, const TSendRequest& Request) { return TSendRun(Client).Probe(Request); };
 
     NntpClient1 = std::make_unique<TNntpClient>();
     NntpClient1->Name = "NntpClient1";

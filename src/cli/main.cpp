@@ -7,8 +7,11 @@
 // on standard error, worded as the window's error report words it), 2 bad arguments.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -38,7 +41,7 @@ std::string ReportText(const std::string& Message)
 
 struct TArguments {
     TSendRequest Request;
-    std::string ToFile, BodyFile, Body, ReportFile, ResumeFile;
+    std::string ToFile, BodyFile, Body, ReportFile, ResumeFile, PasswordFile, PasswordCommand;
     bool HasToFile = false, HasBodyFile = false, HasBody = false;
     QStringList To;
     bool Quiet = false;
@@ -60,6 +63,38 @@ bool ParseNumber(const QString& Text, int Low, int High, int& Value)
     return true;
 }
 
+// The secret is the first line; its line end is no part of it.
+std::string FirstLine(const QByteArray& Data)
+{
+    const qsizetype End = Data.indexOf('\n');
+    std::string Line = (End < 0 ? Data : Data.left(End)).toStdString();
+    if (!Line.empty() && Line.back() == '\r')
+        Line.pop_back();
+    return Line;
+}
+
+// The password from --password-file, --password-command or QUILLCAST_PASSWORD; never
+// from the command line itself, where every user could read it in the process list.
+void ReadPassword(TArguments& A)
+{
+    TSendRequest& R = A.Request;
+    if (!A.PasswordFile.empty()) {
+        QFile F(QString::fromStdString(A.PasswordFile));
+        if (!F.open(QIODevice::ReadOnly))
+            throw Exception("Cannot open file " + A.PasswordFile);
+        R.Password = FirstLine(F.readAll());
+    } else if (!A.PasswordCommand.empty()) {
+        QProcess P;
+        P.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        P.start("/bin/sh", {"-c", QString::fromStdString(A.PasswordCommand)});
+        if (!P.waitForFinished(60000) || P.exitStatus() != QProcess::NormalExit || P.exitCode() != 0)
+            throw Exception("The password command failed: " + A.PasswordCommand);
+        R.Password = FirstLine(P.readAllStandardOutput());
+    } else {
+        R.Password = qEnvironmentVariable("QUILLCAST_PASSWORD").toStdString();
+    }
+}
+
 // Returns -1 when the arguments are usable, else the exit code.
 int ParseArguments(const QStringList& Argv, TArguments& A)
 {
@@ -71,7 +106,8 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     P.setApplicationDescription("Sends one message to a list of recipients over one SMTP connection.");
     const QCommandLineOption HelpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption HostOpt("host", "SMTP server name or IPv4 address.", "HOST");
-    const QCommandLineOption PortOpt("port", "Server port (default " + Port + ").", "PORT", Port);
+    const QCommandLineOption PortOpt("port", "Server port (default " + Port + ", 587 with --tls starttls, 465 with --tls tls).",
+                                     "PORT");
     const QCommandLineOption UserOpt("user-id", QString("Name sent with HELO (default %1).").arg(R.UserID.c_str()),
                                      "NAME", R.UserID.c_str());
     const QCommandLineOption FromOpt("from", "Sender's address.", "ADDRESS");
@@ -95,9 +131,23 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     const QCommandLineOption ResumeOpt("resume", "Send only to the entries REPORT does not show as accepted.", "REPORT");
     const QCommandLineOption StopOpt("stop-on-refusal", "Hang up at the first refused recipient.");
     const QCommandLineOption QuietOpt("quiet", "No progress lines.");
+    const QCommandLineOption TlsOpt("tls", "Connection security: none (default), starttls or tls.", "MODE", "none");
+    const QCommandLineOption CAOpt("tls-ca", "Trust the CA certificates in FILE (PEM) instead of the system's.", "FILE");
+    const QCommandLineOption PinOpt("tls-fingerprint", "Accept only the server certificate with this SHA-256 fingerprint.",
+                                    "SHA256");
+    const QCommandLineOption AuthUserOpt("auth-user", "Log in as NAME (the password from --password-file, "
+                                                      "--password-command or QUILLCAST_PASSWORD).", "NAME");
+    const QCommandLineOption PasswordFileOpt("password-file", "Read the password from the first line of FILE.", "FILE");
+    const QCommandLineOption PasswordCommandOpt("password-command", "Run CMD; its first output line is the password.",
+                                                "CMD");
+    const QCommandLineOption AuthMethodOpt("auth-method", "Login method: auto (default), plain, login or xoauth2.",
+                                           "METHOD", "auto");
+    const QCommandLineOption PlainAuthOpt("allow-plaintext-auth", "Send the login over an unencrypted connection too.");
+    const QCommandLineOption EhloOpt("ehlo", "Speak EHLO and use what the server offers, also without TLS or login.");
     P.addOptions({HelpOpt, HostOpt, PortOpt, UserOpt, FromOpt, FromNameOpt, ToFileOpt, ToOpt, ModeOpt, SubjectOpt,
                   BodyFileOpt, BodyOpt, AttachOpt, TimeOutOpt, ReplyTimeOutOpt, MaxOpt, PauseOpt, ReportOpt, ResumeOpt,
-                  StopOpt, QuietOpt});
+                  StopOpt, QuietOpt, TlsOpt, CAOpt, PinOpt, AuthUserOpt, PasswordFileOpt, PasswordCommandOpt,
+                  AuthMethodOpt, PlainAuthOpt, EhloOpt});
 
     if (!P.parse(Argv))
         return BadArguments(P.errorText());
@@ -110,7 +160,8 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
     // Single-valued options given twice are a mistake rather than "the last one wins".
     for (const QCommandLineOption* O : {&HostOpt, &PortOpt, &UserOpt, &FromOpt, &FromNameOpt, &ToFileOpt, &ModeOpt,
                                         &SubjectOpt, &BodyFileOpt, &BodyOpt, &TimeOutOpt, &ReplyTimeOutOpt, &MaxOpt,
-                                        &PauseOpt, &ReportOpt, &ResumeOpt})
+                                        &PauseOpt, &ReportOpt, &ResumeOpt, &TlsOpt, &CAOpt, &PinOpt, &AuthUserOpt,
+                                        &PasswordFileOpt, &PasswordCommandOpt, &AuthMethodOpt})
         if (P.values(*O).size() > 1)
             return BadArguments("--" + O->names().first() + " given more than once");
 
@@ -122,8 +173,40 @@ int ParseArguments(const QStringList& Argv, TArguments& A)
         return BadArguments("give either --to-file or --to");
     if (P.isSet(BodyFileOpt) && P.isSet(BodyOpt))
         return BadArguments("give either --body-file or --body");
-    if (!ParseNumber(P.value(PortOpt), 1, 65535, R.Port))
+    const std::string Tls = Utf8(P.value(TlsOpt));
+    if (Tls != "none" && Tls != "starttls" && Tls != "tls")
+        return BadArguments("--tls must be none, starttls or tls");
+    R.Security = Tls == "tls" ? TSecurity::Tls : Tls == "starttls" ? TSecurity::StartTls : TSecurity::None;
+    R.Port = DefaultPortFor(R.Security);
+    if (P.isSet(PortOpt) && !ParseNumber(P.value(PortOpt), 1, 65535, R.Port))
         return BadArguments("'" + P.value(PortOpt) + "' is not a valid port number");
+    const std::string Method = Utf8(P.value(AuthMethodOpt));
+    static const std::pair<const char*, TAuthMethod> Methods[] = {
+        {"auto", amAuto}, {"plain", amPlain}, {"login", amLogin}, {"xoauth2", amXOAuth2}};
+    const auto Found = std::find_if(std::begin(Methods), std::end(Methods), [&](const auto& M) { return Method == M.first; });
+    if (Found == std::end(Methods))
+        return BadArguments("--auth-method must be auto, plain, login or xoauth2");
+    R.AuthMethod = Found->second;
+    if (P.isSet(PasswordFileOpt) && P.isSet(PasswordCommandOpt))
+        return BadArguments("give either --password-file or --password-command");
+    if ((P.isSet(PasswordFileOpt) || P.isSet(PasswordCommandOpt)) && !P.isSet(AuthUserOpt))
+        return BadArguments("a password needs --auth-user");
+    if (P.isSet(AuthUserOpt) && P.value(AuthUserOpt).isEmpty())
+        return BadArguments("--auth-user needs a name");
+    if (P.isSet(AuthUserOpt) && !P.isSet(PasswordFileOpt) && !P.isSet(PasswordCommandOpt) &&
+        !qEnvironmentVariableIsSet("QUILLCAST_PASSWORD"))
+        return BadArguments("--auth-user needs --password-file, --password-command or QUILLCAST_PASSWORD");
+    if (P.isSet(CAOpt) && P.isSet(PinOpt))
+        return BadArguments("give either --tls-ca or --tls-fingerprint");
+    if ((P.isSet(CAOpt) || P.isSet(PinOpt)) && R.Security == TSecurity::None)
+        return BadArguments("--tls-ca and --tls-fingerprint need --tls starttls or --tls tls");
+    R.CAFile = Utf8(P.value(CAOpt));
+    R.Fingerprint = Utf8(P.value(PinOpt));
+    R.AuthUser = Utf8(P.value(AuthUserOpt));
+    R.AllowPlaintextAuth = P.isSet(PlainAuthOpt);
+    R.ExtendedSmtp = P.isSet(EhloOpt);
+    A.PasswordFile = Utf8(P.value(PasswordFileOpt));
+    A.PasswordCommand = Utf8(P.value(PasswordCommandOpt));
     for (const auto& [Opt, Value] : {std::pair{&TimeOutOpt, &R.TimeOut}, std::pair{&ReplyTimeOutOpt, &R.ReplyTimeOut},
                                      std::pair{&PauseOpt, &R.PauseMs}})
         if (!ParseNumber(P.value(*Opt), 0, 0x7fffffff, *Value))
@@ -177,6 +260,8 @@ void ReadFiles(TArguments& A)
     R.Body = Body.Items();
     if (!A.ResumeFile.empty())
         R.AlreadyAccepted = TSendReport::LoadFromFile(A.ResumeFile).AcceptedEntries();
+    if (!R.AuthUser.empty())
+        ReadPassword(A);
 }
 
 int Send(TArguments& A)

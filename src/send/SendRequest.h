@@ -6,10 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "smtp/SaslAuth.h"
-
-// How the connection is protected: not at all, upgraded after EHLO, or TLS from the first byte.
-enum class TSecurity { None, StartTls, Tls };
+#include "smtp/SubmissionOptions.h"
 
 // Which header line names the recipients; Bcc names them nowhere.
 enum class TRecipientMode { To, CarbonCopy, BlindCarbonCopy };

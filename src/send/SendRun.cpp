@@ -65,13 +65,52 @@ void TSendRun::Stop()
         FClient.TSockTransport::Disconnect();
 }
 
+void TSendRun::PrepareConnection(const TSendRequest& R)
+{
+    TSmtpClient& C = FClient;
+    C.SetHost(R.Host);
+    C.SetPort(R.Port);
+    C.SetUserID(R.UserID);
+    C.SetTimeOut(R.TimeOut);
+    C.SetReplyTimeOut(R.ReplyTimeOut);
+    TSubmissionOptions S;
+    S.Security = R.Security;
+    S.CAFile = R.CAFile;
+    S.Fingerprint = R.Fingerprint;
+    S.AuthUser = R.AuthUser;
+    S.Password = R.Password;
+    S.AuthMethod = R.AuthMethod;
+    S.AllowPlaintextAuth = R.AllowPlaintextAuth;
+    S.ExtendedSmtp = R.ExtendedSmtp;
+    C.SetSubmission(S);
+}
+
+std::vector<std::string> TSendRun::Probe(const TSendRequest& R)
+{
+    TSmtpClient& C = FClient;
+    PrepareConnection(R);
+    C.Connect();
+    std::vector<std::string> Lines;
+    try {
+        for (const std::string& Line : C.EhloReply())
+            Lines.push_back(Line.size() > 4 ? Line.substr(4) : std::string());
+        if (C.TlsActive())
+            Lines.push_back("TLS: server certificate SHA-256 " + C.TlsPeerFingerprint());
+        if (!C.AuthMechanism().empty())
+            Lines.push_back("Logged in as " + R.AuthUser + " (" + C.AuthMechanism() + ")");
+    } catch (...) {
+        C.Disconnect();
+        throw;
+    }
+    C.Disconnect();
+    return Lines;
+}
+
 void TSendRun::Prepare(const TSendRequest& R)
 {
     TSmtpClient& C = FClient;
     C.ClearParameters();
-    C.SetHost(R.Host);
-    C.SetPort(R.Port);
-    C.SetUserID(R.UserID);
+    PrepareConnection(R);
     TPostMessage& M = C.PostMessage();
     M.SetFromAddress(R.FromAddress);
     M.SetFromName(R.FromName);
@@ -92,8 +131,6 @@ void TSendRun::Prepare(const TSendRequest& R)
     for (const std::string& Line : R.Body)
         Body.Add(Line);
     M.SetBody(Body);
-    C.SetTimeOut(R.TimeOut);
-    C.SetReplyTimeOut(R.ReplyTimeOut);
 
     FReport = TSendReport();
     for (const std::string& Entry : R.Recipients) {

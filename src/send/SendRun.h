@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/Component.h"
 #include "send/SendReport.h"
@@ -51,6 +52,12 @@ public:
 
     // Runs Request to its end; see the class comment for what it raises.
     void Run(const TSendRequest& Request);
+    // Connects as Run would (TLS, EHLO, login), sends nothing, says QUIT and returns what
+    // the server offered, one text line each: the server's EHLO lines (its name first,
+    // then "SIZE 35882577", "AUTH PLAIN LOGIN", …), then "TLS: server certificate SHA-256
+    // AB:CD:…" over TLS and "Logged in as NAME (PLAIN)" after a login. Raises what Connect
+    // raises (the client's Cancel ends it with the transport's abort error).
+    std::vector<std::string> Probe(const TSendRequest& Request);
 
     const TSendReport& Report() const { return FReport; }
     int Transactions() const { return FTransactions; }
@@ -80,6 +87,7 @@ public:
 
 private:
     void Prepare(const TSendRequest& Request);
+    void PrepareConnection(const TSendRequest& Request);
     void Converse(const TSendRequest& Request);
     void Pause(int Ms);
     void Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::string& Reply);

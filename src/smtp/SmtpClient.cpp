@@ -1,10 +1,14 @@
 #include "smtp/SmtpClient.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "base/Exception.h"
 #include "mime/MessageComposer.h"
+#include "smtp/SaslAuth.h"
 #include "smtp/SmtpReply.h"
+#include "transport/ReplyLine.h"
 
 namespace {
 
@@ -14,6 +18,22 @@ constexpr int HeloLimit = 299;
 constexpr int CommandLimit = 399;  // RSET, MAIL FROM, DATA, end of data
 constexpr int RecipientLimit = 300;
 constexpr int QuitLimit = 339;
+constexpr int StartTlsLimit = 299;
+constexpr int AuthLimit = 299;
+constexpr int AuthChallenge = 334;
+constexpr int DataGoAhead = 354;
+// A login that asks more than this many questions is not one this client knows.
+constexpr int MaxAuthSteps = 4;
+// Pipelined commands in flight at most, in bytes: they and their replies fit the socket
+// buffers, so a server that stops reading while it writes replies cannot block us both.
+constexpr size_t PipelineWindow = 64 * 1024;
+
+std::string WithoutLineEnd(std::string S)
+{
+    while (!S.empty() && (S.back() == '\r' || S.back() == '\n'))
+        S.pop_back();
+    return S;
+}
 
 void CheckArgument(const std::string& S)
 {
@@ -106,6 +126,113 @@ void TSmtpClient::SayHello()
     }
 }
 
+std::vector<std::string> TSmtpClient::ReadReply(int& Code)
+{
+    std::vector<std::string> Lines{ReadReplyLine()};
+    Code = ParseReplyLine(Lines[0]).Code;
+    while (ParseReplyLine(Lines.back()).Continued)
+        Lines.push_back(ReadReplyLine());
+    return Lines;
+}
+
+TTlsSettings TSmtpClient::TlsSettings() const
+{
+    return {Host(), FSubmission.CAFile, FSubmission.Fingerprint};
+}
+
+void TSmtpClient::SayEhlo()
+{
+    // Without TLS or a login asked for, EHLO is only an offer: an old server's 5xx to it
+    // leaves plain HELO (RFC 5321 4.1.1.1).
+    const bool Required = FSubmission.Security != TSecurity::None || !FSubmission.AuthUser.empty();
+    int Refusals = 0;
+    for (;;) {
+        CheckArgument(FUserID);
+        FCapabilities = {};
+        FEhloReply.clear();
+        FExtended = false;
+        std::string First;
+        Transaction("EHLO " + FUserID, First);
+        int Code = 0;
+        std::vector<std::string> Lines{First};
+        while (ParseReplyLine(Lines.back()).Continued)
+            Lines.push_back(ReadReplyLine());
+        Code = ReplyCode();
+        FLastReplyLine = Lines.back();
+        if (!ReplyRefused(Code, HeloLimit)) {
+            FCapabilities = TEhloCapabilities::Parse(Lines);
+            for (const std::string& L : Lines)
+                FEhloReply.push_back(WithoutLineEnd(L));
+            FExtended = true;
+            return;
+        }
+        if (Code >= 500 && Code <= 599) {
+            if (Required)
+                throw Exception(First);
+            SayHello();
+            return;
+        }
+        if (Refusals > 0 || !OnAuthenticationFailed)
+            throw Exception("Authentication failed");
+        bool Handled = false;
+        OnAuthenticationFailed(Handled);
+        if (!Handled)
+            throw Exception("Authentication failed");
+        ++Refusals;
+    }
+}
+
+void TSmtpClient::Identify()
+{
+    if (!FSubmission.UsesEhlo()) {
+        SayHello();
+        return;
+    }
+    SayEhlo();
+    if (FSubmission.Security == TSecurity::StartTls) {
+        if (!FCapabilities.StartTls())
+            throw Exception("The server does not offer STARTTLS");
+        Expect("STARTTLS", StartTlsLimit);
+        StartTls(TlsSettings());
+        // What the server said before TLS may have been forged (RFC 3207 4.2).
+        SayEhlo();
+    }
+    if (!FSubmission.AuthUser.empty())
+        Login();
+}
+
+void TSmtpClient::Login()
+{
+    const TSubmissionOptions& S = FSubmission;
+    if (!TlsActive() && !S.AllowPlaintextAuth)
+        throw Exception("The connection is not encrypted: the password is not sent");
+    const std::vector<std::string> Offered = FCapabilities.AuthMechanisms();
+    if (Offered.empty())
+        throw Exception("The server offers no login");
+    const std::optional<TAuthMethod> Method = ChooseAuthMethod(Offered, S.AuthMethod, S.AuthMethod == amXOAuth2);
+    if (!Method) {
+        std::string List;
+        for (const std::string& M : Offered)
+            List += (List.empty() ? "" : " ") + M;
+        throw Exception("The server offers no login method that fits (it offers " + List + ")");
+    }
+    WritelnHidden(AuthCommand(*Method, S.AuthUser, S.Password), AuthCommandLogText(*Method));
+    for (int Step = 0;; ++Step) {
+        int Code = 0;
+        const std::vector<std::string> Reply = ReadReply(Code);
+        FLastReplyLine = Reply.back();
+        if (Code == AuthChallenge && Step < MaxAuthSteps) {
+            const std::string Answer = AuthResponse(*Method, Step, S.AuthUser, S.Password);
+            WritelnHidden(Answer, AuthResponseLogText(Answer));
+            continue;
+        }
+        if (ReplyRefused(Code, AuthLimit))
+            throw Exception(Reply.front());
+        FAuthMechanism = AuthMethodName(*Method);
+        return;
+    }
+}
+
 void TSmtpClient::Connect()
 {
     const bool SetBusy = !FBusy;
@@ -116,8 +243,16 @@ void TSmtpClient::Connect()
         CheckArgument(FUserID);
         TSockTransport::Connect();
         try {
+            FCapabilities = {};
+            FEhloReply.clear();
+            FExtended = false;
+            FAuthMechanism.clear();
+            FPipelined = 0;
+            FDataPipelined = false;
+            if (FSubmission.Security == TSecurity::Tls)
+                StartTls(TlsSettings());
             ReadGreeting();
-            SayHello();
+            Identify();
             Established = true;
         } catch (...) {
             // The error that made Connect fail tells the user more than a failed QUIT.
@@ -138,9 +273,29 @@ void TSmtpClient::Connect()
         OnConnect(this);
 }
 
+void TSmtpClient::DrainPipeline()
+{
+    // A handler that hangs up in the middle of the recipients: their replies come first,
+    // and a DATA the server already took means that whatever follows is message text.
+    try {
+        while (FPipelined > 0 && Connected()) {
+            int Code = 0;
+            ReadReply(Code);
+            if (--FPipelined == 0 && FDataPipelined && Code == DataGoAhead)
+                FInData = true;
+        }
+    } catch (...) {
+        FInData = true;
+    }
+    FPipelined = 0;
+    FDataPipelined = false;
+}
+
 void TSmtpClient::Disconnect()
 {
     ClearCancel();
+    if (FPipelined > 0)
+        DrainPipeline();
     if (FInData) {
         // A send stopped inside the message: the server would take QUIT for more of it,
         // and one that stopped reading would hold the QUIT for ever.
@@ -169,16 +324,23 @@ void TSmtpClient::Disconnect()
 
 std::string TSmtpClient::ExtractAddress(const std::string& Entry)
 {
-    std::string Address = Entry;
-    if (Entry.find('<') != std::string::npos)
-        Address = NthField(NthField(Entry, '<', 2), '>', 1);
-    else if (Entry.find(':') != std::string::npos)
-        Address = NthField(Entry, ':', 2);
+    // The field after the first delimiter, up to the next one (or the closing '>'); found
+    // in place, as a long list passes through here several times per send.
+    size_t Begin = 0, End = Entry.size();
+    if (const size_t Lt = Entry.find('<'); Lt != std::string::npos) {
+        Begin = Lt + 1;
+        End = std::min(Entry.find('<', Begin), Entry.find('>', Begin));
+    } else if (const size_t Colon = Entry.find(':'); Colon != std::string::npos) {
+        Begin = Colon + 1;
+        End = Entry.find(':', Begin);
+    }
+    End = std::min(End, Entry.size());
     // Blanks around an entry (lists typed or saved by hand have them) are no part of it.
-    const size_t First = Address.find_first_not_of(" \t");
-    if (First == std::string::npos)
-        return "";
-    return Address.substr(First, Address.find_last_not_of(" \t") - First + 1);
+    while (Begin < End && (Entry[Begin] == ' ' || Entry[Begin] == '\t'))
+        ++Begin;
+    while (End > Begin && (Entry[End - 1] == ' ' || Entry[End - 1] == '\t'))
+        --End;
+    return Entry.substr(Begin, End - Begin);
 }
 
 void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string>> Entries)
@@ -204,7 +366,32 @@ void TSmtpClient::ComposeMessage()
         if (OnAttachmentNotFound)
             OnAttachmentNotFound(F);
     };
+    // A server that answered EHLO without 8BITMIME gets 7-bit text; after HELO, 8-bit
+    // text goes as it stands.
+    Composer.Allow8Bit = !FExtended || FCapabilities.EightBitMime();
     Composer.ComposeMessage(*FPostMessage, FSubType, FEncodeType, *FFinalHeader, FBoundary, *FBodyStream);
+    const char* Data = FBodyStream->Memory();
+    const int64_t Size = FBodyStream->Size();
+    FBody8Bit = FExtended && std::any_of(Data, Data + Size, [](char C) { return static_cast<unsigned char>(C) >= 0x80; });
+}
+
+std::string TSmtpClient::MailParameters()
+{
+    if (!FExtended)
+        return "";
+    std::string Parameters;
+    const uint64_t Limit = FCapabilities.SizeLimit();
+    if (FCapabilities.Offers("SIZE")) {
+        // Header block, its blank line, body and the final "." line: what DATA carries.
+        const uint64_t Size = FFinalHeader->Text().size() + 4 + static_cast<uint64_t>(FBodyStream->Size()) + 3;
+        if (Limit > 0 && Size > Limit)
+            throw Exception("The message is " + std::to_string(Size) + " bytes; the server takes at most " +
+                            std::to_string(Limit) + " bytes");
+        Parameters += " SIZE=" + std::to_string(Size);
+    }
+    if (FBody8Bit && FCapabilities.EightBitMime())
+        Parameters += " BODY=8BITMIME";
+    return Parameters;
 }
 
 void TSmtpClient::CheckComplete()
@@ -253,8 +440,11 @@ void TSmtpClient::Expect(const std::string& Line, int Limit)
 bool TSmtpClient::Transact()
 {
     TPostMessage& M = *FPostMessage;
+    if (FExtended && FCapabilities.Pipelining())
+        return TransactPipelined();
+    const std::string Parameters = MailParameters();
     Expect("RSET", CommandLimit);
-    Expect("MAIL FROM:<" + M.FromAddress() + ">", CommandLimit);
+    Expect("MAIL FROM:<" + M.FromAddress() + ">" + Parameters, CommandLimit);
 
     bool Ended = false;
     int Accepted = 0;
@@ -292,6 +482,119 @@ bool TSmtpClient::Transact()
         return false;
 
     Expect("DATA", CommandLimit);
+    SendData();
+    return true;
+}
+
+bool TSmtpClient::TransactPipelined()
+{
+    TPostMessage& M = *FPostMessage;
+    const std::string Parameters = MailParameters();
+    std::vector<std::string> Entries;
+    if (FEnvelope)
+        Entries = *FEnvelope;
+    else
+        for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
+            Entries.insert(Entries.end(), List->Items().begin(), List->Items().end());
+    std::vector<std::string> Commands{"RSET", "MAIL FROM:<" + M.FromAddress() + ">" + Parameters};
+    std::vector<size_t> EntryOf;  // the entry of each RCPT TO
+    for (size_t i = 0; i < Entries.size(); ++i) {
+        const std::string Address = ExtractAddress(Entries[i]);
+        if (Address.empty())
+            continue;
+        Commands.push_back("RCPT TO:<" + Address + ">");
+        EntryOf.push_back(i);
+    }
+    Commands.push_back("DATA");
+
+    size_t Sent = 0, Answered = 0, InFlight = 0;
+    bool Ended = false;
+    int Accepted = 0;
+    // Tops the commands in flight up to the window, once a quarter of it was answered.
+    const auto Refill = [&] {
+        if (Ended || Sent == Commands.size() || InFlight > PipelineWindow - PipelineWindow / 4)
+            return;
+        std::string Batch;
+        const size_t First = Sent;
+        while (Sent < Commands.size() && InFlight + Batch.size() + Commands[Sent].size() + 2 <= PipelineWindow)
+            Batch += Commands[Sent++] + "\r\n";
+        if (Sent == First)  // one command longer than the window still goes
+            Batch += Commands[Sent++] + "\r\n";
+        InFlight += Batch.size();
+        FPipelined += static_cast<int>(Sent - First);
+        FDataPipelined = Sent == Commands.size();
+        Write(Batch);
+    };
+    const auto Next = [&](int& Code) {
+        Refill();
+        const std::vector<std::string> Reply = ReadReply(Code);
+        --FPipelined;
+        InFlight -= Commands[Answered++].size() + 2;
+        FLastReplyLine = Reply.back();
+        return Reply.front();
+    };
+
+    for (int k = 0; k < 2; ++k) {  // RSET, MAIL FROM
+        int Code = 0;
+        const std::string Reply = Next(Code);
+        if (ReplyRefused(Code, CommandLimit))
+            throw Exception(Reply);
+    }
+    for (size_t r = 0; r < EntryOf.size(); ++r) {
+        // Past the end the hook chose, only commands already on their way are answered.
+        if (Ended && Answered >= Sent)
+            break;
+        // A handler hung up: lockstep, the next command would have found it closed.
+        if (!Connected())
+            throw ESockError("Connection closed");
+        int Code = 0;
+        Next(Code);
+        const std::string& Entry = Entries[EntryOf[r]];
+        if (Ended) {
+            // The server holds whatever it took, so the hook hears of each reply still.
+            if (OnRecipientReply)
+                OnRecipientReply(Entry, Code, FLastReplyLine);
+            if (!ReplyRefused(Code, RecipientLimit))
+                ++Accepted;
+            continue;
+        }
+        if (OnRecipientReply && !OnRecipientReply(Entry, Code, FLastReplyLine)) {
+            Ended = true;
+            continue;
+        }
+        if (!ReplyRefused(Code, RecipientLimit))
+            ++Accepted;
+        else if (OnRecipientNotFound)
+            OnRecipientNotFound(Entry);
+    }
+    const bool DataSent = Sent == Commands.size();
+    if (Accepted == 0 && (Ended || FEnvelope)) {
+        if (DataSent && Connected()) {
+            int Code = 0;
+            Next(Code);
+            // A server that takes DATA with no recipient waits for text: no QUIT then.
+            FInData = Code == DataGoAhead;
+        }
+        FDataPipelined = false;
+        return false;
+    }
+    if (!Connected())
+        throw ESockError("Connection closed");
+    if (!DataSent) {
+        Expect("DATA", CommandLimit);
+    } else {
+        int Code = 0;
+        const std::string Reply = Next(Code);
+        FDataPipelined = false;
+        if (ReplyRefused(Code, CommandLimit))
+            throw Exception(Reply);
+    }
+    SendData();
+    return true;
+}
+
+void TSmtpClient::SendData()
+{
     // Until "." is on its way, anything sent is message text: a QUIT would not be heard.
     FInData = true;
     Write(FFinalHeader->Text() + "\r\n\r\n");
@@ -309,7 +612,6 @@ bool TSmtpClient::Transact()
             OnFailure(this);
         throw Exception(Reply);
     }
-    return true;
 }
 
 void TSmtpClient::SendMail()

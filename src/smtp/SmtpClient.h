@@ -5,9 +5,15 @@
 // says QUIT and closes. Composition of the header block and the body is the composer's
 // (mime/MessageComposer.h); this class sends what it produced unchanged.
 //
-// Failures: the transport's ESockError / EAbortError pass through unchanged; the
-// client's own refusals are Exception with a fixed text ("Authentication failed",
-// "Incomplete Header", "Invalid character in command") or with the server's reply line.
+// With submission options (SetSubmission) it speaks EHLO, protects the connection with
+// implicit TLS or STARTTLS, logs in with AUTH, pipelines the envelope when the server
+// offers PIPELINING, keeps to its SIZE limit and sends 8-bit text quoted-printable to a
+// server that did not offer 8BITMIME. Without them the conversation is plain HELO SMTP.
+//
+// Failures: the transport's ESockError / EAbortError pass through unchanged (TLS failures
+// among them); the client's own refusals are Exception with a fixed text ("Authentication
+// failed", "Incomplete Header", "Invalid character in command", the texts of the
+// submission checks below) or with the server's reply line.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +26,8 @@
 #include "mime/ExStringList.h"
 #include "mime/MimeTypes.h"
 #include "mime/PostMessage.h"
+#include "smtp/EhloCapabilities.h"
+#include "smtp/SubmissionOptions.h"
 #include "transport/SockTransport.h"
 
 class TSmtpClient : public TSockTransport {
@@ -36,6 +44,13 @@ public:
     // refused; "Authentication failed" when HELO is refused. After a failure with the
     // connection open it sends QUIT and closes; the first error reaches the caller.
     // OnConnect follows a successful HELO.
+    //
+    // With submission options: implicit TLS before the greeting; EHLO instead of HELO (a
+    // 5xx falls back to HELO unless TLS or a login is asked for, which then fails with the
+    // reply); STARTTLS and EHLO again; AUTH. Raises "The server does not offer STARTTLS",
+    // "The connection is not encrypted: the password is not sent", "The server offers no
+    // login", "The server offers no login method that fits (it offers …)", or the server's
+    // refusal of the login (its 535 line).
     void Connect() override;
     // QUIT, then close whatever the reply. Raises the transport's error, or the QUIT reply
     // line when its code is not from 200 to 339. Clears a pending cancel first, so QUIT
@@ -57,6 +72,18 @@ public:
     // the one the first SendMail after setting it composed, so every transaction carries the
     // same bytes. std::nullopt goes back to the record's lists and a fresh composition.
     void SetEnvelope(std::optional<std::vector<std::string>> Entries);
+    // Security, login and extended SMTP of the next Connect.
+    void SetSubmission(const TSubmissionOptions& Value) { FSubmission = Value; }
+    const TSubmissionOptions& Submission() const { return FSubmission; }
+    // What the last EHLO reply offered; empty after HELO.
+    const TEhloCapabilities& Capabilities() const { return FCapabilities; }
+    // The lines of the last EHLO reply as the server sent them (line ends dropped).
+    const std::vector<std::string>& EhloReply() const { return FEhloReply; }
+    // True when the connection was identified with EHLO.
+    bool Extended() const { return FExtended; }
+    // The login mechanism of the last successful AUTH ("" without one).
+    const std::string& AuthMechanism() const { return FAuthMechanism; }
+
     // Empties ToAddress, ToCarbonCopy, ToBlindCarbonCopy and Attachments of the record.
     void ClearParameters();
     // Rebuilds FinalHeader, Boundary and BodyStream from the record.
@@ -113,6 +140,21 @@ private:
     std::string ReadReplyLine();
     void ReadGreeting();
     void SayHello();
+    // Reads one whole reply; returns its lines, the first line's code in Code.
+    std::vector<std::string> ReadReply(int& Code);
+    // EHLO with its fallback; fills the capabilities.
+    void SayEhlo();
+    void Identify();
+    void Login();
+    TTlsSettings TlsSettings() const;
+    // Checks the message against the server's SIZE; the MAIL FROM parameters.
+    std::string MailParameters();
+    // The transaction with PIPELINING: the envelope goes out in windows, replies are read in order.
+    bool TransactPipelined();
+    // The message data after DATA was accepted, to the reply to ".".
+    void SendData();
+    // Reads the replies of pipelined commands nobody will look at (before QUIT).
+    void DrainPipeline();
     void CheckComplete();
     void CheckArguments();
     // The commands of one mail transaction, RSET to the end of the data.
@@ -133,4 +175,12 @@ private:
     std::optional<std::vector<std::string>> FEnvelope;
     bool FComposed = false;  // the envelope's message is composed
     std::string FLastReplyLine;  // the last line of the reply Command read
+    TSubmissionOptions FSubmission;
+    TEhloCapabilities FCapabilities;
+    std::vector<std::string> FEhloReply;
+    bool FExtended = false;
+    bool FBody8Bit = false;       // the composed message holds bytes >= 0x80
+    std::string FAuthMechanism;
+    int FPipelined = 0;           // pipelined commands whose replies are not read yet
+    bool FDataPipelined = false;  // DATA is the last of them
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -171,6 +172,9 @@ void TSockTransport::Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam)
         // Only the socket library's and the lookup's notices carry an outcome; a stale
         // "read/write more" message must not undo a failed connect's verdict.
         if (Msg == SocketEventMessage || Msg == LookupDoneMessage) FLastEventOk = SelectError(LParam) == 0;
+        // During a TLS handshake every socket byte is the channel's: a read or write
+        // queued before it started must not take any.
+        if ((Msg == ReadMoreMessage || Msg == WriteMoreMessage) && FHandshaking) return AdvanceHandshake();
         switch (Msg) {
         case SocketEventMessage: HandleSocketEvent(SelectEvent(LParam)); break;
         case LookupDoneMessage: FLookupDone = true; break;
@@ -192,6 +196,16 @@ void TSockTransport::Dispatch(uint32_t Msg, uintptr_t WParam, intptr_t LParam)
 
 void TSockTransport::HandleSocketEvent(uint16_t Event)
 {
+    if (FHandshaking && (Event == sfRead || Event == sfWrite)) return AdvanceHandshake();
+    // A TLS read may have to wait for the socket to take a write, and a write for a read.
+    if (Event == sfRead && FTlsWriteNeedsRead) {
+        FTlsWriteNeedsRead = false;
+        PostToSelf(WriteMoreMessage);
+    }
+    if (Event == sfWrite && FTlsReadNeedsWrite) {
+        FTlsReadNeedsWrite = false;
+        PostToSelf(ReadMoreMessage);
+    }
     switch (Event) {
     case sfRead: ReadToStream(); break;
     case sfWrite: WriteFromStream(); break;
@@ -233,7 +247,22 @@ int TSockTransport::SocketRecv(void* Buffer, int Count)
         SetSockLastError(WSAENOTSOCK);
         return -1;
     }
-    return FSocket->Recv(Buffer, Count);
+    if (!FTls || FHandshaking) return FSocket->Recv(Buffer, Count);
+    // Decrypted bytes can wait inside the channel with no notification to come for them,
+    // so it is read until it needs the socket again or the buffer is full.
+    int total = 0;
+    TTlsStatus status = tlsOk;
+    while (total < Count) {
+        int done = 0;
+        status = FTls->Read(static_cast<char*>(Buffer) + total, Count - total, done);
+        if (status != tlsOk) break;
+        total += done;
+    }
+    if (total > 0) return total;
+    if (status == tlsClosed) return 0;
+    if (status == tlsWantWrite) FTlsReadNeedsWrite = true;
+    SetSockLastError(TlsFailure(status));
+    return -1;
 }
 
 int TSockTransport::SocketSend(const void* Buffer, int Count)
@@ -242,7 +271,111 @@ int TSockTransport::SocketSend(const void* Buffer, int Count)
         SetSockLastError(WSAENOTSOCK);
         return -1;
     }
-    return FSocket->Send(Buffer, Count);
+    if (!FTls || FHandshaking) return FSocket->Send(Buffer, Count);
+    int done = 0;
+    const TTlsStatus status = FTls->Write(Buffer, Count, done);
+    if (status == tlsOk) return done;
+    if (status == tlsWantRead) FTlsWriteNeedsRead = true;
+    // The writer keeps the bytes and offers them again, as OpenSSL wants after a retry.
+    SetSockLastError(TlsFailure(status));
+    return -1;
+}
+
+int TSockTransport::TlsFailure(TTlsStatus Status)
+{
+    switch (Status) {
+    case tlsWantRead: case tlsWantWrite: return WSAEWOULDBLOCK;
+    case tlsClosed: return WSAECONNRESET;
+    default:
+        if (FTls && FTls->SystemError()) return SocketErrorFromErrno(FTls->SystemError());
+        return FTlsRawError && FTlsRawError != WSAEWOULDBLOCK ? FTlsRawError : WSAECONNABORTED;
+    }
+}
+
+void TSockTransport::AdvanceHandshake()
+{
+    if (!FTls) return;
+    FHandshakeStatus = FTls->Handshake();
+    // Kept here: a close notice in the same round of events drops the channel.
+    if (FHandshakeStatus == tlsError) FHandshakeError = FTls->ErrorText();
+}
+
+void TSockTransport::StartTls(const TTlsSettings& Settings)
+{
+    Status(4, "Starting TLS");
+    if (!Connected() || !FSocket) throw ESockError(TextClosed);
+    // The raw bytes take the socket's own Recv/Send, which re-enable its notifications;
+    // the channel reads errno, so the socket's error is handed over through it.
+    TTlsChannel::TRawIo io{[this](void* Buffer, int Count) {
+                               const int n = FSocket ? FSocket->Recv(Buffer, Count) : -1;
+                               if (n < 0) FTlsRawError = FSocket ? SockLastError() : WSAENOTSOCK;
+                               if (n < 0) errno = FTlsRawError == WSAEWOULDBLOCK ? EAGAIN : ECONNRESET;
+                               return n;
+                           },
+                           [this](const void* Buffer, int Count) {
+                               const int n = FSocket ? FSocket->Send(Buffer, Count) : -1;
+                               if (n < 0) FTlsRawError = FSocket ? SockLastError() : WSAENOTSOCK;
+                               if (n < 0) errno = FTlsRawError == WSAEWOULDBLOCK ? EAGAIN : ECONNRESET;
+                               return n;
+                           }};
+    try {
+        FTls = std::make_unique<TTlsChannel>(Settings, std::move(io));
+    } catch (...) {
+        // After a go-ahead to STARTTLS the server reads only TLS: nothing else may follow.
+        RequestCloseSocket();
+        throw;
+    }
+    FTlsRawError = 0;
+    FTlsReadNeedsWrite = FTlsWriteNeedsRead = false;
+    // Bytes the server sent before the handshake would be plaintext injected in front of
+    // the encrypted conversation (RFC 3207 §6): they are dropped.
+    FInBuffer->Clear();
+    FScanned = 0;
+    FHandshaking = true;
+    FHandshakeError.clear();
+    AdvanceHandshake();
+    using Clock = std::chrono::steady_clock;
+    const bool limited = FReplyTimeOut > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? FReplyTimeOut : 0);
+    std::string failure;
+    while (FHandshakeStatus == tlsWantRead || FHandshakeStatus == tlsWantWrite) {
+        if (FCancelRequested) {
+            failure = "TLS handshake aborted";
+            break;
+        }
+        if (!Connected()) {
+            FHandshakeStatus = tlsClosed;
+            break;
+        }
+        if (limited && Clock::now() >= deadline) {
+            failure = "TLS handshake timed out";
+            break;
+        }
+        SleepAndProcessMessages();
+    }
+    FHandshaking = false;
+    if (failure.empty() && FHandshakeStatus == tlsOk && FTls) {
+        TProtocolLog::Note("-- TLS established, server certificate SHA-256 " + FTls->PeerFingerprint());
+        // Application data may already sit in the channel; the reader must look.
+        PostToSelf(ReadMoreMessage);
+        return;
+    }
+    if (failure.empty())
+        failure = FHandshakeError.empty() ? std::string("Connection closed during the TLS handshake") : FHandshakeError;
+    TProtocolLog::Note("-- " + failure);
+    FTls.reset();  // no close_notify: nothing more goes to a server that failed its check
+    RequestCloseSocket();
+    if (FCancelRequested) throw EAbortError(failure);
+    throw ESockError(failure);
+}
+
+void TSockTransport::EndTls()
+{
+    if (!FTls) return;
+    if (!FHandshaking) FTls->Shutdown();
+    FTls.reset();
+    FHandshaking = false;
+    FTlsReadNeedsWrite = FTlsWriteNeedsRead = false;
 }
 
 // Marks the reader or the writer as running. A notification that came meanwhile (from a
@@ -294,7 +427,9 @@ void TSockTransport::ReadToStream()
         char buf[SockChunkSize];
         FInBuffer->Seek(0, soFromEnd);
         const int n = SocketRecv(buf, SockChunkSize);
-        if (n < 0) {
+        if (n < 0 && FTls && SockLastError() == WSAEWOULDBLOCK) {
+            // A part of a TLS record: the rest brings another notification.
+        } else if (n < 0) {
             FLastError = SockLastError();
             std::string text;
             LookupErrorMessage(static_cast<uint16_t>(FLastError), text);
@@ -307,6 +442,11 @@ void TSockTransport::ReadToStream()
                 if (OnPacketRecvd) OnPacketRecvd(this);
             }
             if (n == SockChunkSize) PostToSelf(ReadMoreMessage);
+        }
+        // The server's close_notify ends the connection as its close would.
+        if (n == 0 && FTls) {
+            SetState(TConnectionState::Idle);
+            RequestCloseSocket();
         }
     }
     if (received && OnDataReceived) OnDataReceived(this);
@@ -498,6 +638,7 @@ void TSockTransport::Connect()
 
 void TSockTransport::ResetBuffers()
 {
+    EndTls();
     FInBuffer->Clear();
     FScanned = 0;
     DiscardOutput();
@@ -507,6 +648,7 @@ void TSockTransport::ResetBuffers()
 
 void TSockTransport::WithdrawConnect()
 {
+    EndTls();
     if (FSocket) FSocket->Close();
     OpenSocket(false);  // a failure here is met by EnsureSocket at the next Connect
 }
@@ -544,6 +686,7 @@ void TSockTransport::RequestCloseSocket()
     // Bytes queued for this connection can never reach its peer; they must not open
     // the next conversation.
     DiscardOutput();
+    EndTls();
     if (!FSocket || !FSocket->IsOpen()) return;
     if (FSocket->Close() != 0) {
         std::string text;
@@ -591,7 +734,10 @@ int TSockTransport::Accept()
 
 void TSockTransport::QueueOutput(const char* Data, int64_t Count)
 {
-    TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
+    if (FLogShown)
+        TProtocolLog::Note("C: " + *FLogShown);
+    else
+        TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
     FOutBuffer->Seek(0, soFromEnd);
     FOutBuffer->WriteBuffer(Data, Count);
     FSendDone = false;
@@ -685,6 +831,16 @@ void TSockTransport::Writeln(const std::string& Text)
     Status(8, "Writeln");
     // The line always ends, even when the text stops at a NUL.
     Write(Text.substr(0, std::strlen(Text.c_str())) + "\r\n");
+}
+
+void TSockTransport::WritelnHidden(const std::string& Text, const std::string& Shown)
+{
+    struct TShown {
+        const std::string*& Slot;
+        ~TShown() { Slot = nullptr; }
+    } restore{FLogShown};
+    FLogShown = &Shown;
+    Writeln(Text);
 }
 
 void TSockTransport::SendStream(TStream& Stream)

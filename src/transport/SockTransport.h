@@ -12,6 +12,9 @@
 //
 // With the environment variable QUILLCAST_LOG naming a file, the conversation is
 // appended to it as "C: " (sent) and "S: " (read) lines.
+//
+// StartTls puts a TLS channel under the connection's bytes (the SocketRecv/SocketSend
+// seam); from then on every read and write of the connection goes through it.
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -22,6 +25,7 @@
 #include "base/StringList.h"
 #include "transport/ReplyLine.h"
 #include "transport/SockErrors.h"
+#include "transport/TlsChannel.h"
 
 class TAsyncSocket;
 class TMessageTarget;
@@ -144,6 +148,8 @@ public:
     void SendBuffer(const void* Buffer, size_t Count);
     // Sends Text up to its first NUL, whole.
     void Write(const std::string& Text);
+    // Writeln for a line that carries a secret: the protocol log shows Shown instead.
+    void WritelnHidden(const std::string& Text, const std::string& Shown);
     // Write(Text + CR LF).
     void Writeln(const std::string& Text);
     // The next line up to and including its LF. EAbortError "Socket readln aborted" on a
@@ -154,6 +160,20 @@ public:
     // stream returns at once. A cancel (pending or during the wait): "Socket send aborted".
     void SendStream(TStream& Stream);
 
+    // ---- TLS
+    // Runs the TLS handshake over the open connection (implicit TLS right after Connect,
+    // or after the server's go-ahead to STARTTLS); returns once it is complete and the
+    // certificate passed its checks. A failure closes the connection before anything
+    // else is sent and raises ESockError with the reason ("Certificate verify failed:
+    // …", "TLS handshake failed: …"); past ReplyTimeOut "TLS handshake timed out"; a
+    // cancel EAbortError "TLS handshake aborted". A TLS settings error (CA file, pin)
+    // raises ESockError before any byte moves.
+    void StartTls(const TTlsSettings& Settings);
+    // True while the connection runs over TLS.
+    bool TlsActive() const { return FTls != nullptr; }
+    // The server certificate's SHA-256 fingerprint ("AB:CD:…") once TLS is up; "".
+    std::string TlsPeerFingerprint() const { return FTls ? FTls->PeerFingerprint() : ""; }
+
     // ---- status and errors
     // Reports Text through OnStatus when Level <= ReportLevel.
     void Status(uint8_t Level, const std::string& Text);
@@ -163,8 +183,9 @@ public:
     void ErrorManager(uint16_t IgnoreValue, std::string& Text);
 
 protected:
-    // The one place where bytes cross the socket (a TLS layer would sit here).
-    // Same results as recv/send: count, 0 at close (recv), -1 with SockLastError().
+    // The one place where bytes cross the socket, through the TLS channel once StartTls
+    // succeeded. Same results as recv/send: count, 0 at close (recv), -1 with
+    // SockLastError() (10035 when the channel waits for the socket).
     virtual int SocketRecv(void* Buffer, int Count);
     virtual int SocketSend(const void* Buffer, int Count);
 
@@ -209,6 +230,11 @@ private:
     // Fires OnError with Number's text and raises ESockError with it.
     [[noreturn]] void RaiseSocketError(int Number);
     void PostToSelf(uint32_t Msg);
+    // One handshake step on a socket notification; the wait in StartTls sees the result.
+    void AdvanceHandshake();
+    // Sends close_notify when it can go out at once, and drops the channel.
+    void EndTls();
+    int TlsFailure(TTlsStatus Status);
 
     std::string FHost;
     int FPort = 0;
@@ -255,5 +281,13 @@ private:
     std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer, FOutSpare;
     std::unique_ptr<TMessageTarget> FNotifyWindow;
     std::unique_ptr<TAsyncSocket> FSocket;
+    std::unique_ptr<TTlsChannel> FTls;
+    bool FHandshaking = false;
+    TTlsStatus FHandshakeStatus = tlsOk;
+    std::string FHandshakeError;
+    int FTlsRawError = 0;        // the socket error under the channel's last failed raw call
+    bool FTlsReadNeedsWrite = false;  // the channel's read waits for a write notification
+    bool FTlsWriteNeedsRead = false;  // and its write for a read notification
+    const std::string* FLogShown = nullptr;  // what the log shows for the line being sent
     TThreadTimer* FTimer = nullptr;  // owned as a component
 };

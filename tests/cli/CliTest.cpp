@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "SmtpPeer.h"
+#include "support/PythonPeer.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
@@ -162,6 +163,38 @@ TEST(QuillcastSend, BadArgumentsGiveExitTwoAndSendNothing)
     const TRun Help = RunSend({"--help"});
     EXPECT_EQ(Help.Exit, 0);
     EXPECT_NE(Help.Out.find("--stop-on-refusal"), std::string::npos);
+}
+
+
+// Submission with STARTTLS or TLS and a login, the password from each of its three sources.
+TEST(QuillcastSend, SecureSubmissionWithThePasswordFromFileCommandOrEnvironment)
+{
+    TTempDir Home;
+    // The file and the command come before the environment, which here holds a wrong one.
+    struct { const char* Tls; QStringList Source; int Exit; std::string Err; } Cases[] = {
+        {"starttls", {"--password-file", Q(Home.Write("pw", "s3cret!\n"))}, 0, ""},
+        {"tls", {"--password-command", "echo 's3cret!'"}, 0, ""},
+        {"starttls", {}, 1, "535 5.7.8 Authentication credentials invalid"},
+    };
+    setenv("QUILLCAST_PASSWORD", "wrong", 1);
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Tls);
+        TTempDir Dir, Certs;
+        TPythonPeer Peer("smtp/secure_smtp_peer.py", {"--tls", C.Tls, "--auth", "ann:s3cret!", "--dir", Q(Dir.Path()),
+                                                      "--certs", Q(Certs.Path())});
+        setenv("QUILLCAST_LOG", Dir.File("log").c_str(), 1);
+        const TRun R = RunSend(QStringList{"--host", "localhost", "--port", QString::number(Peer.Port()), "--tls", C.Tls,
+                                           "--tls-ca", Q(Certs.File("ca.pem")), "--auth-user", "ann", "--from",
+                                           "me@x.test", "--to", "bob@x.test", "--body", "Hi", "--quiet"} + C.Source);
+        unsetenv("QUILLCAST_LOG");
+        EXPECT_EQ(R.Exit, C.Exit) << R.Err;
+        EXPECT_TRUE(R.Err.starts_with(C.Err)) << R.Err;
+        EXPECT_NE(Dir.Read("log").find("C: AUTH PLAIN ***\n"), std::string::npos) << Dir.Read("log");
+        EXPECT_EQ(Dir.Read("log").find("s3cret!"), std::string::npos);
+    }
+    unsetenv("QUILLCAST_PASSWORD");
+    // A login without a password source.
+    EXPECT_EQ(RunSend({"--host", "h", "--from", "a@b", "--to", "c@d", "--auth-user", "ann"}).Exit, 2);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 """aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, takes
-at most --max-rcpt recipients per transaction (452 past them), and
+at most --max-rcpt recipients per transaction (452 past them), offers PIPELINING with
+--pipelining, and
 writes each delivered message, taken apart by Python's email package, to DIR/msg-NNN.json."""
 import argparse
 import asyncio
@@ -47,6 +48,12 @@ class Handler:
     def __init__(self, args):
         self.directory, self.refuse, self.count = args.dir, set(args.refuse), 0
         self.max_rcpt, self.sessions = args.max_rcpt, {}
+        self.pipelining = getattr(args, "pipelining", False)
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        # aiosmtpd reads one command at a time, so it takes pipelined ones as they come.
+        return responses[:-1] + ["250-PIPELINING", responses[-1]] if self.pipelining else responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.max_rcpt and len(envelope.rcpt_tos) >= self.max_rcpt:
@@ -72,6 +79,7 @@ async def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--max-rcpt", type=int, default=0)
+    parser.add_argument("--pipelining", action="store_true")
     args = parser.parse_args()
     loop, handler = asyncio.get_running_loop(), Handler(args)
     server = await loop.create_server(lambda: SMTP(handler, data_size_limit=None, hostname="peer.test"),

@@ -27,7 +27,7 @@ void CheckArgument(const std::string& S)
 TSmtpClient::TSmtpClient(TComponent* AOwner)
     : TSockTransport(AOwner),
       FPostMessage(std::make_unique<TPostMessage>()),
-      FBodyStream(std::make_unique<TMemoryStream>()),
+      FBodyStream(std::make_unique<TMessageBodyStream>()),
       FFinalHeader(std::make_unique<TExStringList>())
 {
     SetPort(25);
@@ -205,6 +205,11 @@ void TSmtpClient::ComposeMessage()
             OnAttachmentNotFound(F);
     };
     Composer.ComposeMessage(*FPostMessage, FSubType, FEncodeType, *FFinalHeader, FBoundary, *FBodyStream);
+}
+
+int64_t TSmtpClient::ComposedSize() const
+{
+    return static_cast<int64_t>(FFinalHeader->Text().size()) + 4 + FBodyStream->Size();
 }
 
 void TSmtpClient::CheckComplete()

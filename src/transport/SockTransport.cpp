@@ -312,7 +312,9 @@ void TSockTransport::ReadToStream()
     if (received && OnDataReceived) OnDataReceived(this);
 }
 
-// The writer: hands at most one chunk of OutBuffer to the socket per run.
+// The writer: hands OutBuffer to the socket chunk after chunk until it would block, all
+// is sent, or a bounded number of chunks went out; then a posted message carries on, so
+// a fast peer cannot keep the event loop (Stop, repaints) waiting for the whole stream.
 void TSockTransport::WriteFromStream()
 {
     if (FIoBusy) {
@@ -326,37 +328,42 @@ void TSockTransport::WriteFromStream()
         Status(8, "WriteFromStream");
     } catch (...) {
     }
-    if (FCancelRequested) return;
-    if (OutPending() <= 0) RefillFromSource();
-    const int64_t pending = OutPending();
-    if (pending <= 0) return;
-    const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
-    const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
-    if (sent < 0) {
-        FLastError = SockLastError();
-        // Would-block: bytes stay queued and the socket's next write notification runs
-        // us again. Any other failure brings no notification at all: the wait must end.
-        if (FLastError != WSAEWOULDBLOCK) FSendError = FLastError;
-        return;
-    }
-    // Sent bytes are skipped rather than the tail moved each time (that would make a
-    // large transfer quadratic).
-    FOutOffset += sent;
-    if (FOutOffset >= FOutBuffer->Size()) {
-        FOutBuffer->Clear();
-        FOutOffset = 0;
-    }
-    if (OutPending() == 0 && FSourceLeft == 0)
-        FSendDone = true;
-    else
-        PostToSelf(WriteMoreMessage);
-    FBytesSent += sent;
-    if (FStreamTransfer && OnPacketSent) {
-        try {
-            OnPacketSent(this);
-        } catch (...) {
+    constexpr int ChunksPerRun = 64;
+    for (int round = 0; round < ChunksPerRun; ++round) {
+        // A progress handler may have cancelled.
+        if (FCancelRequested) return;
+        if (OutPending() <= 0) RefillFromSource();
+        const int64_t pending = OutPending();
+        if (pending <= 0) return;
+        const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
+        const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
+        if (sent < 0) {
+            FLastError = SockLastError();
+            // Would-block: bytes stay queued and the socket's next write notification runs
+            // us again. Any other failure brings no notification at all: the wait must end.
+            if (FLastError != WSAEWOULDBLOCK) FSendError = FLastError;
+            return;
         }
+        // Sent bytes are skipped rather than the tail moved each time (that would make a
+        // large transfer quadratic).
+        FOutOffset += sent;
+        if (FOutOffset >= FOutBuffer->Size()) {
+            FOutBuffer->Clear();
+            FOutOffset = 0;
+        }
+        const bool done = OutPending() == 0 && FSourceLeft == 0;
+        if (done) FSendDone = true;
+        // Past 2 GiB the counter stays at its top rather than wrapping to a negative count.
+        FBytesSent = static_cast<int32_t>(std::min<int64_t>(int64_t{FBytesSent} + sent, INT32_MAX));
+        if (FStreamTransfer && OnPacketSent) {
+            try {
+                OnPacketSent(this);
+            } catch (...) {
+            }
+        }
+        if (done) return;
     }
+    PostToSelf(WriteMoreMessage);
 }
 
 // A stream goes out through a window of OutBuffer that is refilled as it drains, so a

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -711,6 +713,20 @@ void TSockTransport::SendStream(TStream& Stream)
                     ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
                 } guard{*this};
                 TProtocolLog::Note("C: [" + std::to_string(size) + " bytes of stream data]");
+                // The chunks go out as full segments while the stream lasts (with
+                // TCP_NODELAY each send would be a packet of its own); the rest is
+                // pushed when it ends.
+                struct TCork {
+                    TSockTransport& T;
+                    const int Fd;
+                    explicit TCork(TSockTransport& Owner) : T(Owner), Fd(Owner.SocketHandle()) { Set(1); }
+                    // A socket opened in its place starts uncorked anyway.
+                    ~TCork() { if (T.SocketHandle() == Fd) Set(0); }
+                    void Set(int On) const
+                    {
+                        if (Fd >= 0) ::setsockopt(Fd, IPPROTO_TCP, TCP_CORK, &On, sizeof On);
+                    }
+                } cork{*this};
                 FSendSource = &Stream;
                 FSourceLeft = size;
                 FSourceError = nullptr;

@@ -1,8 +1,10 @@
 #include "MessageComposer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -249,7 +251,8 @@ std::string ExtendedValue(const std::string& Value)
 
 // The file's content as a stream to encode, and its size. A directory or a file that
 // cannot be read is an open failure; a file whose size the system does not know (a pipe,
-// /proc) is read to its end first, since its size would say it is empty.
+// /proc) is read to its end first, since its size would say it is empty, into an unlinked
+// temporary file, so that a large one does not fill memory.
 std::unique_ptr<TStream> OpenAttachment(const std::string& Entry, int64_t& Size)
 {
     struct stat st{};
@@ -260,15 +263,21 @@ std::unique_ptr<TStream> OpenAttachment(const std::string& Entry, int64_t& Size)
         Size = st.st_size;
         return file;
     }
-    auto whole = std::make_unique<TMemoryStream>();
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillcast-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) throw EFCreateError(Format("Cannot create file %s", name.c_str()));
+    ::close(fd);
+    auto spool = std::make_unique<TFileStream>(name, fmOpenReadWrite);
+    ::unlink(name.c_str());
     char buf[65536];
     for (int32_t n; (n = file->Read(buf, sizeof buf)) != 0;) {
         if (n < 0) throw fail();
-        whole->WriteBuffer(buf, n);
+        spool->WriteBuffer(buf, n);
     }
-    whole->SetPosition(0);
-    Size = whole->Size();
-    return whole;
+    Size = spool->Position();
+    spool->SetPosition(0);
+    return spool;
 }
 
 // A close upper estimate of the whole body, so that it is allocated once.

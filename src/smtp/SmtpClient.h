@@ -7,7 +7,9 @@
 //
 // Failures: the transport's ESockError / EAbortError pass through unchanged; the
 // client's own refusals are Exception with a fixed text ("Authentication failed",
-// "Incomplete Header", "Invalid character in command") or with the server's reply line.
+// "Incomplete Header", "Invalid character in command") or with the server's reply line;
+// an attachment that changes between composition and sending raises the body stream's
+// EReadError, and the message is not ended (Disconnect then closes without QUIT).
 #include <cstdint>
 #include <functional>
 #include <memory>

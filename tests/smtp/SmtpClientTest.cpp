@@ -197,6 +197,7 @@ TEST(SmtpSendMail, WholeTransaction)
     const std::string Sent = S.Server.Received();
     ASSERT_GE(Sent.size(), Expected.size());
     EXPECT_EQ(Sent.substr(Sent.size() - Expected.size()), Expected);
+    EXPECT_EQ(S.Client.ComposedSize(), static_cast<int64_t>(Expected.size() - 9));  // no ".", no QUIT
     EXPECT_EQ(S.Got, (Events{"Connect", "SendStart", "NotFound to:bob@x.test", "NotFound c@x.test",
                              "NotFound Carl <carl@x.test>", "NotFound dan@x.test", "Packet"}));
     EXPECT_TRUE(BusyInside);

@@ -175,18 +175,24 @@ int32_t TMessageBodyStream::Read(void* Buffer, int32_t Count)
 {
     if (Count <= 0 || FPos >= FSize) return 0;
     if (FPos < FProduced) Restart();
-    // Bytes between production and the logical position are produced and dropped.
-    char skip[16384];
-    while (FProduced < FPos) {
-        const int32_t n = Produce(skip, static_cast<int32_t>(std::min<int64_t>(FPos - FProduced, sizeof skip)));
-        if (n <= 0) Changed(FPieces[FIndex]);
-    }
-    Count = static_cast<int32_t>(std::min<int64_t>(Count, FSize - FPos));
     int32_t total = 0;
-    while (total < Count) {
-        const int32_t n = Produce(static_cast<char*>(Buffer) + total, Count - total);
-        if (n <= 0) break;
-        total += n;
+    try {
+        // Bytes between production and the logical position are produced and dropped.
+        char skip[16384];
+        while (FProduced < FPos) {
+            const int32_t n = Produce(skip, static_cast<int32_t>(std::min<int64_t>(FPos - FProduced, sizeof skip)));
+            if (n <= 0) Changed(FPieces[FIndex]);
+        }
+        Count = static_cast<int32_t>(std::min<int64_t>(Count, FSize - FPos));
+        while (total < Count) {
+            const int32_t n = Produce(static_cast<char*>(Buffer) + total, Count - total);
+            if (n <= 0) break;
+            total += n;
+        }
+    } catch (...) {
+        // A failure leaves production part-way through a line: the next read starts over.
+        Restart();
+        throw;
     }
     FPos += total;
     return total;

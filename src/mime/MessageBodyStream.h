@@ -11,7 +11,8 @@
 //
 // Read raises EReadError "Attachment %s changed while it was being sent" when a file
 // holds fewer or more bytes than it did when the body was planned, or a read of it fails:
-// the body would otherwise not be the size that was announced. Write takes nothing.
+// the body would otherwise not be the size that was announced. A failed read leaves the
+// stream to start over at the next read. Write takes nothing.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <typeinfo>
 
 #include "base/Exception.h"
 #include "platform/AsyncSocket.h"
@@ -130,7 +131,10 @@ bool TSockTransport::OpenSocket(bool First)
 
 int TSockTransport::SocketHandle() const { return FSocket && FSocket->IsOpen() ? FSocket->Handle() : -1; }
 
-int64_t TSockTransport::OutPending() const { return FOutBuffer->Size() - FOutOffset; }
+int64_t TSockTransport::OutPending() const
+{
+    return (FOutView ? FOutViewSize : FOutBuffer->Size()) - FOutOffset;
+}
 
 // ---------------------------------------------------------------- status and errors
 
@@ -338,7 +342,8 @@ void TSockTransport::WriteFromStream()
         const int64_t pending = OutPending();
         if (pending <= 0) return;
         const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
-        const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
+        const char* data = FOutView ? FOutView : FOutBuffer->Memory();
+        const int sent = SocketSend(data + FOutOffset, chunk);
         if (sent < 0) {
             FLastError = SockLastError();
             // Would-block: bytes stay queued and the socket's next write notification runs
@@ -349,7 +354,9 @@ void TSockTransport::WriteFromStream()
         // Sent bytes are skipped rather than the tail moved each time (that would make a
         // large transfer quadratic).
         FOutOffset += sent;
-        if (FOutOffset >= FOutBuffer->Size()) {
+        if (OutPending() <= 0) {
+            FOutView = nullptr;
+            FOutViewSize = 0;
             FOutBuffer->Clear();
             FOutOffset = 0;
         }
@@ -373,10 +380,21 @@ void TSockTransport::WriteFromStream()
 void TSockTransport::RefillFromSource()
 {
     if (!FSendSource || FSourceLeft <= 0) return;
-    constexpr int64_t Window = 16 * SockChunkSize;
-    const int64_t n = std::min(FSourceLeft, Window);
     FOutBuffer->Clear();
     FOutOffset = 0;
+    // A plain in-memory stream goes out from its own memory: no copy. (A descendant may
+    // read otherwise, so it is read like any stream.)
+    if (typeid(*FSendSource) == typeid(TMemoryStream)) {
+        auto& memory = static_cast<TMemoryStream&>(*FSendSource);
+        const int64_t at = memory.Position();
+        FOutViewSize = std::min(FSourceLeft, memory.Size() - at);
+        FOutView = FOutViewSize > 0 ? memory.Memory() + at : nullptr;
+        memory.Seek(FOutViewSize, soFromCurrent);
+        FSourceLeft = 0;
+        return;
+    }
+    constexpr int64_t Window = 16 * SockChunkSize;
+    const int64_t n = std::min(FSourceLeft, Window);
     try {
         FOutBuffer->SetSize(n);
         FSendSource->ReadBuffer(FOutBuffer->Memory(), n);
@@ -601,6 +619,7 @@ int TSockTransport::Accept()
 void TSockTransport::QueueOutput(const char* Data, int64_t Count)
 {
     TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
+    DetachView();
     FOutBuffer->Seek(0, soFromEnd);
     FOutBuffer->WriteBuffer(Data, Count);
     FSendDone = false;
@@ -617,8 +636,22 @@ void TSockTransport::KickWriter()
         WriteFromStream();
 }
 
+void TSockTransport::DetachView()
+{
+    if (!FOutView) return;
+    const char* rest = FOutView + FOutOffset;
+    const int64_t n = FOutViewSize - FOutOffset;
+    FOutView = nullptr;
+    FOutViewSize = 0;
+    FOutBuffer->Clear();
+    FOutOffset = 0;
+    FOutBuffer->WriteBuffer(rest, n);
+}
+
 void TSockTransport::DiscardOutput()
 {
+    FOutView = nullptr;
+    FOutViewSize = 0;
     FOutBuffer->Clear();
     FOutOffset = 0;
     FSourceLeft = 0;
@@ -710,7 +743,14 @@ void TSockTransport::SendStream(TStream& Stream)
             if (size > 0) {
                 struct TSourceGuard {
                     TSockTransport& T;
-                    ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
+                    ~TSourceGuard()
+                    {
+                        // What a cancel left unsent stays queued, in our own buffer.
+                        T.DetachView();
+                        T.FSendSource = nullptr;
+                        T.FSourceLeft = 0;
+                        T.FSourceError = nullptr;
+                    }
                 } guard{*this};
                 TProtocolLog::Note("C: [" + std::to_string(size) + " bytes of stream data]");
                 // The chunks go out as full segments while the stream lasts (with

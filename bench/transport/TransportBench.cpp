@@ -195,7 +195,7 @@ int main(int argc, char** argv)
 
     const std::string data(50u << 20, 'x');
     double oursTp = 0, theirsTp = 0;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 7; ++round) {  // best of seven, alternating: the machine is shared
         theirsTp = std::max(theirsTp, BlockingStream(data));
         oursTp = std::max(oursTp, TransportStream(data));
     }

@@ -195,11 +195,11 @@ int main(int argc, char** argv)
 
     const std::string data(50u << 20, 'x');
     double oursTp = 0, theirsTp = 0;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 7; ++round) {  // best of seven, alternating: the machine is shared
         theirsTp = std::max(theirsTp, BlockingStream(data));
         oursTp = std::max(oursTp, TransportStream(data));
     }
-    std::printf("stream 50 MB: SendStream %.0f MB/s, blocking client %.0f MB/s, ratio %.2f (target >= 0.5)\n", oursTp,
+    std::printf("stream 50 MB: SendStream %.0f MB/s, blocking client %.0f MB/s, ratio %.2f (target >= 0.8)\n", oursTp,
                 theirsTp, oursTp / theirsTp);
     return 0;
 }

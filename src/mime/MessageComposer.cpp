@@ -1,8 +1,10 @@
 #include "MessageComposer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <system_error>
 
 #include "base/Exception.h"
+#include "mime/MessageBodyStream.h"
 #include "mime/QuotedPrintable.h"
 #include "mime/S_BufferStream.h"
 #include "mime/UUProcessor.h"
@@ -152,8 +155,6 @@ const char* TextContentType(TSubType SubType)
 
 std::string Charset(bool Utf8) { return Utf8 ? "charset=utf-8" : "charset=us-ascii"; }
 
-void Append(TMemoryStream& Body, const std::string& Text) { Body.WriteString(Text); }
-
 // Calls Fn(start, count) for each line of the body. An entry holding CR or LF is more
 // than one line: sent as it stands, a lone "." in it would end the message data.
 template <typename F>
@@ -189,7 +190,8 @@ std::string TextEncodingLine(bool Utf8, bool QuotedPrintable)
 }
 
 // Each body line plus CR LF, with a "." doubled at its start (SMTP transparency).
-void AppendLines(TMemoryStream& Body, const TStringList& Lines, bool QuotedPrintable)
+template <typename Sink>
+void AppendLines(Sink&& Body, const TStringList& Lines, bool QuotedPrintable)
 {
     std::string chunk;
     std::string encoded;
@@ -210,11 +212,11 @@ void AppendLines(TMemoryStream& Body, const TStringList& Lines, bool QuotedPrint
             chunk += CRLF;
         }
         if (chunk.size() >= 65536) {
-            Append(Body, chunk);
+            Body(chunk);
             chunk.clear();
         }
     });
-    Append(Body, chunk);
+    Body(chunk);
 }
 
 // A quoted-string (RFC 2045 parameter value): " and \ are escaped.
@@ -247,31 +249,35 @@ std::string ExtendedValue(const std::string& Value)
     return out;
 }
 
-// The file's content as a stream to encode. A directory or a file that cannot be read
-// is an open failure; a file whose size the system does not know (a pipe, /proc) is read
-// to its end first, since its size would say it is empty.
-std::unique_ptr<TStream> OpenAttachment(const std::string& Entry)
+// The file's content as a stream to encode, and its size. A directory or a file that
+// cannot be read is an open failure; a file whose size the system does not know (a pipe,
+// /proc) is read to its end first, since its size would say it is empty, into an unlinked
+// temporary file, so that a large one does not fill memory.
+std::unique_ptr<TStream> OpenAttachment(const std::string& Entry, int64_t& Size)
 {
     struct stat st{};
     const auto fail = [&] { return EFOpenError(Format("Cannot open file %s", Entry.c_str())); };
     if (::stat(Entry.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw fail();
     auto file = std::make_unique<TFileStream>(Entry, fmOpenRead);
-    if (S_ISREG(st.st_mode) && st.st_size > 0) return file;
-    auto whole = std::make_unique<TMemoryStream>();
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        Size = st.st_size;
+        return file;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillcast-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) throw EFCreateError(Format("Cannot create file %s", name.c_str()));
+    ::close(fd);
+    auto spool = std::make_unique<TFileStream>(name, fmOpenReadWrite);
+    ::unlink(name.c_str());
     char buf[65536];
     for (int32_t n; (n = file->Read(buf, sizeof buf)) != 0;) {
         if (n < 0) throw fail();
-        whole->WriteBuffer(buf, n);
+        spool->WriteBuffer(buf, n);
     }
-    whole->SetPosition(0);
-    return whole;
-}
-
-int64_t EncodedSize(int64_t n, UUMethods Method)
-{
-    const int64_t lines = (n + 44) / 45;
-    if (Method == uuMime) return (n + 2) / 3 * 4 + 2 * lines;
-    return lines * 63 + 3;
+    Size = spool->Position();
+    spool->SetPosition(0);
+    return spool;
 }
 
 // A close upper estimate of the whole body, so that it is allocated once.
@@ -283,7 +289,7 @@ int64_t EstimateBody(const TPostMessage& Msg, UUMethods Method, const std::strin
         size += 256 + static_cast<int64_t>(Boundary.size() + 2 * entry.size());
         std::error_code ec;
         const auto n = std::filesystem::file_size(entry, ec);
-        if (!ec) size += EncodedSize(static_cast<int64_t>(n), Method);
+        if (!ec) size += TMessageBodyStream::EncodedSize(static_cast<int64_t>(n), Method);
     }
     return size;
 }
@@ -309,11 +315,93 @@ std::string TMessageComposer::AttachmentName(const std::string& Entry)
     return cut == std::string::npos ? Entry : Entry.substr(cut + 1);
 }
 
+// Where the body goes: into memory at once, or into a stream that encodes the files as
+// it is read. The layout and the events are the same for both.
+struct TMessageComposer::TBodySink {
+    virtual ~TBodySink() = default;
+    virtual void Text(const std::string& Text) = 0;
+    // Runs between OnEncodeStart and OnEncodeEnd.
+    virtual void Attachment(const std::string& Entry, std::unique_ptr<TStream> File, int64_t Size,
+                            UUMethods Method) = 0;
+};
+
+namespace {
+
+class TMemorySink : public TMessageComposer::TBodySink {
+public:
+    explicit TMemorySink(TMemoryStream& Body) : FBody(Body) {}
+    void Text(const std::string& Text) override { FBody.WriteString(Text); }
+    void Attachment(const std::string&, std::unique_ptr<TStream> File, int64_t, UUMethods Method) override
+    {
+        TUUProcessor encoder;
+        encoder.SetMethod(Method);
+        encoder.SetInputStream(File.get());
+        if (Method == uuMime) {
+            // Base64 lines never begin with ".", so they go straight to the end of the body:
+            // no scratch copy of a large attachment.
+            TS_BufferStream buffered(FBody);
+            encoder.SetOutputStream(&buffered);
+            encoder.Encode();
+            FBody.Seek(0, soFromEnd);
+            return;
+        }
+        // uuencoded lines may begin with "." and are dot-stuffed on the way into the body.
+        TMemoryStream scratch;
+        {
+            TS_BufferStream buffered(scratch);
+            encoder.SetOutputStream(&buffered);
+            encoder.Encode();
+        }
+        FBody.Seek(0, soFromEnd);
+        const char* p = scratch.Memory();
+        const char* const end = p + scratch.Size();
+        std::string out;
+        out.reserve(static_cast<size_t>(end - p) + 64);
+        bool lineStart = true;
+        for (; p != end; ++p) {
+            if (lineStart && *p == '.') out += '.';
+            out += *p;
+            lineStart = *p == '\n';
+        }
+        FBody.WriteString(out);
+    }
+
+private:
+    TMemoryStream& FBody;
+};
+
+class TStreamSink : public TMessageComposer::TBodySink {
+public:
+    explicit TStreamSink(TMessageBodyStream& Body) : FBody(Body) {}
+    void Text(const std::string& Text) override { FBody.AddText(Text); }
+    void Attachment(const std::string& Entry, std::unique_ptr<TStream> File, int64_t Size, UUMethods Method) override
+    {
+        FBody.AddAttachment(Entry, std::move(File), Size, Method);
+    }
+
+private:
+    TMessageBodyStream& FBody;
+};
+
+}  // namespace
+
 void TMessageComposer::ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
                                       TExStringList& Header, std::string& Boundary, TMemoryStream& Body)
 {
     ComposeHeader(Msg, SubType, Header, Boundary);
-    ComposeBody(Msg, EncodeType, Boundary, Body);
+    Body.Clear();
+    if (Msg.Attachments().Count() > 0) Body.Reserve(EstimateBody(Msg, EncodeType, Boundary));
+    TMemorySink sink(Body);
+    ComposeBody(Msg, EncodeType, Boundary, sink);
+}
+
+void TMessageComposer::ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
+                                      TExStringList& Header, std::string& Boundary, TMessageBodyStream& Body)
+{
+    ComposeHeader(Msg, SubType, Header, Boundary);
+    Body.Clear();
+    TStreamSink sink(Body);
+    ComposeBody(Msg, EncodeType, Boundary, sink);
 }
 
 void TMessageComposer::ComposeHeader(const TPostMessage& Msg, TSubType SubType, TExStringList& Header,
@@ -343,83 +431,49 @@ void TMessageComposer::ComposeHeader(const TPostMessage& Msg, TSubType SubType, 
 }
 
 void TMessageComposer::ComposeBody(const TPostMessage& Msg, UUMethods EncodeType, const std::string& Boundary,
-                                   TMemoryStream& Body)
+                                   TBodySink& Body)
 {
-    Body.Clear();
     const int count = Msg.Attachments().Count();
     const bool utf8 = HasHighBytes(Msg.Body());
     const bool qp = NeedsQuotedPrintable(Msg.Body(), utf8, Allow8Bit);
+    const auto text = [&](const std::string& t) { Body.Text(t); };
     if (count == 0) {
-        AppendLines(Body, Msg.Body(), qp);
+        AppendLines(text, Msg.Body(), qp);
         return;
     }
-    Body.Reserve(EstimateBody(Msg, EncodeType, Boundary));
     std::string textPart = "--" + Boundary + CRLF + "Content-Type: text/plain; " + Charset(utf8) + CRLF;
     const std::string encoding = TextEncodingLine(utf8, qp);
     if (!encoding.empty()) textPart += encoding + CRLF;
-    Append(Body, textPart + CRLF);
-    AppendLines(Body, Msg.Body(), qp);
+    Body.Text(textPart + CRLF);
+    AppendLines(text, Msg.Body(), qp);
     for (int i = 1; i <= count; ++i) WriteAttachmentPart(Msg, i, EncodeType, Boundary, Body);
-    Append(Body, "--" + Boundary + "--" + CRLF);
+    Body.Text("--" + Boundary + "--" + CRLF);
 }
 
 void TMessageComposer::WriteAttachmentPart(const TPostMessage& Msg, int Index, UUMethods EncodeType,
-                                           const std::string& Boundary, TMemoryStream& Body)
+                                           const std::string& Boundary, TBodySink& Body)
 {
     const std::string& entry = Msg.Attachments()[Index - 1];
     const std::string name = HeaderSafe(AttachmentName(entry));
     // Readers that know RFC 2231 take the exact name from filename*; the others show the
     // quoted one.
     const std::string extended = HasHighBytes(name) ? ";\r\n filename*=" + ExtendedValue(name) : "";
-    Append(Body, "--" + Boundary + CRLF +
-                 "Content-Type: application/octet-stream; name=" + Quoted(name) + CRLF +
-                 "Content-Transfer-Encoding: " + (EncodeType == uuMime ? "base64" : "x-uuencode") + CRLF +
-                 "Content-Disposition: attachment; filename=" + Quoted(name) + extended + CRLF + CRLF);
+    Body.Text("--" + Boundary + CRLF +
+              "Content-Type: application/octet-stream; name=" + Quoted(name) + CRLF +
+              "Content-Transfer-Encoding: " + (EncodeType == uuMime ? "base64" : "x-uuencode") + CRLF +
+              "Content-Disposition: attachment; filename=" + Quoted(name) + extended + CRLF + CRLF);
 
     std::unique_ptr<TStream> file;
+    int64_t size = 0;
     try {
-        file = OpenAttachment(entry);
+        file = OpenAttachment(entry, size);
     } catch (const EFOpenError&) {
         if (OnAttachmentNotFound) OnAttachmentNotFound(entry);
         throw;
     }
-
-    TUUProcessor encoder;
-    encoder.SetMethod(EncodeType);
-    encoder.SetInputStream(file.get());
-    if (EncodeType == uuMime) {
-        // Base64 lines never begin with ".", so they go straight to the end of the body:
-        // no scratch copy of a large attachment.
-        TS_BufferStream buffered(Body);
-        encoder.SetOutputStream(&buffered);
-        if (OnEncodeStart) OnEncodeStart(entry);
-        encoder.Encode();
-        Body.Seek(0, soFromEnd);
-        if (OnEncodeEnd) OnEncodeEnd(entry);
-        return;
-    }
-
-    // uuencoded lines may begin with "." and are dot-stuffed on the way into the body.
-    TMemoryStream scratch;
-    {
-        TS_BufferStream buffered(scratch);
-        encoder.SetOutputStream(&buffered);
-        if (OnEncodeStart) OnEncodeStart(entry);
-        encoder.Encode();
-    }
-    Body.Seek(0, soFromEnd);
+    if (OnEncodeStart) OnEncodeStart(entry);
+    Body.Attachment(entry, std::move(file), size, EncodeType);
     if (OnEncodeEnd) OnEncodeEnd(entry);
-    const char* p = scratch.Memory();
-    const char* const end = p + scratch.Size();
-    std::string out;
-    out.reserve(static_cast<size_t>(end - p) + 64);
-    bool lineStart = true;
-    for (; p != end; ++p) {
-        if (lineStart && *p == '.') out += '.';
-        out += *p;
-        lineStart = *p == '\n';
-    }
-    Append(Body, out);
 }
 
 // Day and month names are spelled out here, not taken from the locale.

@@ -1,7 +1,8 @@
 #pragma once
-// Builds one message in memory: the header block (as lines of a TExStringList) and the
-// body (dot-stuffed text lines, or a multipart/mixed body with one plain-text part and
-// one encoded part per attachment file). The SMTP client composes through this and sends
+// Builds one message: the header block (as lines of a TExStringList) and the body
+// (dot-stuffed text lines, or a multipart/mixed body with one plain-text part and one
+// encoded part per attachment file), the body either in memory or as a stream that
+// encodes the files while it is read. The SMTP client composes through this and sends
 // Header and Body unchanged.
 //
 // Header values never carry CR, LF or NUL (they become blanks); To and CC lines longer
@@ -15,6 +16,7 @@
 #include "base/Component.h"
 #include "base/Stream.h"
 #include "mime/ExStringList.h"
+#include "mime/MessageBodyStream.h"
 #include "mime/MimeTypes.h"
 #include "mime/PostMessage.h"
 
@@ -37,6 +39,11 @@ public:
     // propagate; Body is then partly filled.
     void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
                         TExStringList& Header, std::string& Boundary, TMemoryStream& Body);
+    // The same message, with a Body that encodes the attachment files while it is read,
+    // so memory does not grow with them. The files are opened here (the events and the
+    // open failure come as above); their encoding waits for the reader.
+    void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
+                        TExStringList& Header, std::string& Boundary, TMessageBodyStream& Body);
 
     // "====================54535" + the local time of day in the locale's long time
     // format + "====".
@@ -46,11 +53,13 @@ public:
     // '/', '\' or ':' of the entry.
     static std::string AttachmentName(const std::string& Entry);
 
+    struct TBodySink;
+
 private:
     void ComposeHeader(const TPostMessage& Msg, TSubType SubType, TExStringList& Header,
                        std::string& Boundary);
     void ComposeBody(const TPostMessage& Msg, UUMethods EncodeType, const std::string& Boundary,
-                     TMemoryStream& Body);
+                     TBodySink& Body);
     void WriteAttachmentPart(const TPostMessage& Msg, int Index, UUMethods EncodeType,
-                             const std::string& Boundary, TMemoryStream& Body);
+                             const std::string& Boundary, TBodySink& Body);
 };

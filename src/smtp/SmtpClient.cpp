@@ -47,7 +47,7 @@ void CheckArgument(const std::string& S)
 TSmtpClient::TSmtpClient(TComponent* AOwner)
     : TSockTransport(AOwner),
       FPostMessage(std::make_unique<TPostMessage>()),
-      FBodyStream(std::make_unique<TMemoryStream>()),
+      FBodyStream(std::make_unique<TMessageBodyStream>()),
       FFinalHeader(std::make_unique<TExStringList>())
 {
     SetPort(25);
@@ -370,9 +370,7 @@ void TSmtpClient::ComposeMessage()
     // text goes as it stands.
     Composer.Allow8Bit = !FExtended || FCapabilities.EightBitMime();
     Composer.ComposeMessage(*FPostMessage, FSubType, FEncodeType, *FFinalHeader, FBoundary, *FBodyStream);
-    const char* Data = FBodyStream->Memory();
-    const int64_t Size = FBodyStream->Size();
-    FBody8Bit = FExtended && std::any_of(Data, Data + Size, [](char C) { return static_cast<unsigned char>(C) >= 0x80; });
+    FBody8Bit = FExtended && FBodyStream->HasEightBit();
 }
 
 std::string TSmtpClient::MailParameters()
@@ -383,7 +381,7 @@ std::string TSmtpClient::MailParameters()
     const uint64_t Limit = FCapabilities.SizeLimit();
     if (FCapabilities.Offers("SIZE")) {
         // Header block, its blank line, body and the final "." line: what DATA carries.
-        const uint64_t Size = FFinalHeader->Text().size() + 4 + static_cast<uint64_t>(FBodyStream->Size()) + 3;
+        const uint64_t Size = static_cast<uint64_t>(ComposedSize()) + 3;
         if (Limit > 0 && Size > Limit)
             throw Exception("The message is " + std::to_string(Size) + " bytes; the server takes at most " +
                             std::to_string(Limit) + " bytes");
@@ -392,6 +390,11 @@ std::string TSmtpClient::MailParameters()
     if (FBody8Bit && FCapabilities.EightBitMime())
         Parameters += " BODY=8BITMIME";
     return Parameters;
+}
+
+int64_t TSmtpClient::ComposedSize() const
+{
+    return static_cast<int64_t>(FFinalHeader->Text().size()) + 4 + FBodyStream->Size();
 }
 
 void TSmtpClient::CheckComplete()

@@ -13,7 +13,9 @@
 // Failures: the transport's ESockError / EAbortError pass through unchanged (TLS failures
 // among them); the client's own refusals are Exception with a fixed text ("Authentication
 // failed", "Incomplete Header", "Invalid character in command", the texts of the
-// submission checks below) or with the server's reply line.
+// submission checks below) or with the server's reply line; an attachment that changes
+// between composition and sending raises the body stream's EReadError, and the message is
+// not ended (Disconnect then closes without QUIT).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +26,7 @@
 #include "base/Component.h"
 #include "base/Stream.h"
 #include "mime/ExStringList.h"
+#include "mime/MessageBodyStream.h"
 #include "mime/MimeTypes.h"
 #include "mime/PostMessage.h"
 #include "smtp/EhloCapabilities.h"
@@ -100,7 +103,12 @@ public:
     TExStringList& FinalHeader() { return *FFinalHeader; }
     // Copies the lines; composition overwrites them again.
     void SetFinalHeader(const TStringList& Value);
-    TMemoryStream& BodyStream() { return *FBodyStream; }
+    // The body after the header block; it encodes the attachment files while it is sent,
+    // and a file that changes meanwhile fails the send (mime/MessageBodyStream.h).
+    TMessageBodyStream& BodyStream() { return *FBodyStream; }
+    // Bytes of the composed message as DATA carries it: the header block with its two
+    // line ends and the body (without the final "."). Known before the first byte is sent.
+    int64_t ComposedSize() const;
     const std::string& Boundary() const { return FBoundary; }
     UUMethods EncodeType() const { return FEncodeType; }
     void SetEncodeType(UUMethods Value) { FEncodeType = Value; }
@@ -163,7 +171,7 @@ private:
     void AbortConnection();
 
     std::unique_ptr<TPostMessage> FPostMessage;
-    std::unique_ptr<TMemoryStream> FBodyStream;
+    std::unique_ptr<TMessageBodyStream> FBodyStream;
     std::unique_ptr<TExStringList> FFinalHeader;
     bool FBusy = false;
     std::string FUserID;

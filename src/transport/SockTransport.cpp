@@ -2,12 +2,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <typeinfo>
 
 #include "base/Exception.h"
 #include "platform/AsyncSocket.h"
@@ -129,7 +132,10 @@ bool TSockTransport::OpenSocket(bool First)
 
 int TSockTransport::SocketHandle() const { return FSocket && FSocket->IsOpen() ? FSocket->Handle() : -1; }
 
-int64_t TSockTransport::OutPending() const { return FOutBuffer->Size() - FOutOffset; }
+int64_t TSockTransport::OutPending() const
+{
+    return (FOutView ? FOutViewSize : FOutBuffer->Size()) - FOutOffset;
+}
 
 // ---------------------------------------------------------------- status and errors
 
@@ -452,7 +458,9 @@ void TSockTransport::ReadToStream()
     if (received && OnDataReceived) OnDataReceived(this);
 }
 
-// The writer: hands at most one chunk of OutBuffer to the socket per run.
+// The writer: hands OutBuffer to the socket chunk after chunk until it would block, all
+// is sent, or a bounded number of chunks went out; then a posted message carries on, so
+// a fast peer cannot keep the event loop (Stop, repaints) waiting for the whole stream.
 void TSockTransport::WriteFromStream()
 {
     if (FIoBusy) {
@@ -466,37 +474,45 @@ void TSockTransport::WriteFromStream()
         Status(8, "WriteFromStream");
     } catch (...) {
     }
-    if (FCancelRequested) return;
-    if (OutPending() <= 0) RefillFromSource();
-    const int64_t pending = OutPending();
-    if (pending <= 0) return;
-    const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
-    const int sent = SocketSend(FOutBuffer->Memory() + FOutOffset, chunk);
-    if (sent < 0) {
-        FLastError = SockLastError();
-        // Would-block: bytes stay queued and the socket's next write notification runs
-        // us again. Any other failure brings no notification at all: the wait must end.
-        if (FLastError != WSAEWOULDBLOCK) FSendError = FLastError;
-        return;
-    }
-    // Sent bytes are skipped rather than the tail moved each time (that would make a
-    // large transfer quadratic).
-    FOutOffset += sent;
-    if (FOutOffset >= FOutBuffer->Size()) {
-        FOutBuffer->Clear();
-        FOutOffset = 0;
-    }
-    if (OutPending() == 0 && FSourceLeft == 0)
-        FSendDone = true;
-    else
-        PostToSelf(WriteMoreMessage);
-    FBytesSent += sent;
-    if (FStreamTransfer && OnPacketSent) {
-        try {
-            OnPacketSent(this);
-        } catch (...) {
+    constexpr int ChunksPerRun = 64;
+    for (int round = 0; round < ChunksPerRun; ++round) {
+        // A progress handler may have cancelled.
+        if (FCancelRequested) return;
+        if (OutPending() <= 0) RefillFromSource();
+        const int64_t pending = OutPending();
+        if (pending <= 0) return;
+        const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
+        const char* data = FOutView ? FOutView : FOutBuffer->Memory();
+        const int sent = SocketSend(data + FOutOffset, chunk);
+        if (sent < 0) {
+            FLastError = SockLastError();
+            // Would-block: bytes stay queued and the socket's next write notification runs
+            // us again. Any other failure brings no notification at all: the wait must end.
+            if (FLastError != WSAEWOULDBLOCK) FSendError = FLastError;
+            return;
         }
+        // Sent bytes are skipped rather than the tail moved each time (that would make a
+        // large transfer quadratic).
+        FOutOffset += sent;
+        if (OutPending() <= 0) {
+            FOutView = nullptr;
+            FOutViewSize = 0;
+            FOutBuffer->Clear();
+            FOutOffset = 0;
+        }
+        const bool done = OutPending() == 0 && FSourceLeft == 0;
+        if (done) FSendDone = true;
+        // Past 2 GiB the counter stays at its top rather than wrapping to a negative count.
+        FBytesSent = static_cast<int32_t>(std::min<int64_t>(int64_t{FBytesSent} + sent, INT32_MAX));
+        if (FStreamTransfer && OnPacketSent) {
+            try {
+                OnPacketSent(this);
+            } catch (...) {
+            }
+        }
+        if (done) return;
     }
+    PostToSelf(WriteMoreMessage);
 }
 
 // A stream goes out through a window of OutBuffer that is refilled as it drains, so a
@@ -504,10 +520,21 @@ void TSockTransport::WriteFromStream()
 void TSockTransport::RefillFromSource()
 {
     if (!FSendSource || FSourceLeft <= 0) return;
-    constexpr int64_t Window = 16 * SockChunkSize;
-    const int64_t n = std::min(FSourceLeft, Window);
     FOutBuffer->Clear();
     FOutOffset = 0;
+    // A plain in-memory stream goes out from its own memory: no copy. (A descendant may
+    // read otherwise, so it is read like any stream.)
+    if (typeid(*FSendSource) == typeid(TMemoryStream)) {
+        auto& memory = static_cast<TMemoryStream&>(*FSendSource);
+        const int64_t at = memory.Position();
+        FOutViewSize = std::min(FSourceLeft, memory.Size() - at);
+        FOutView = FOutViewSize > 0 ? memory.Memory() + at : nullptr;
+        memory.Seek(FOutViewSize, soFromCurrent);
+        FSourceLeft = 0;
+        return;
+    }
+    constexpr int64_t Window = 16 * SockChunkSize;
+    const int64_t n = std::min(FSourceLeft, Window);
     try {
         FOutBuffer->SetSize(n);
         FSendSource->ReadBuffer(FOutBuffer->Memory(), n);
@@ -738,6 +765,7 @@ void TSockTransport::QueueOutput(const char* Data, int64_t Count)
         TProtocolLog::Note("C: " + *FLogShown);
     else
         TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
+    DetachView();
     FOutBuffer->Seek(0, soFromEnd);
     FOutBuffer->WriteBuffer(Data, Count);
     FSendDone = false;
@@ -754,8 +782,22 @@ void TSockTransport::KickWriter()
         WriteFromStream();
 }
 
+void TSockTransport::DetachView()
+{
+    if (!FOutView) return;
+    const char* rest = FOutView + FOutOffset;
+    const int64_t n = FOutViewSize - FOutOffset;
+    FOutView = nullptr;
+    FOutViewSize = 0;
+    FOutBuffer->Clear();
+    FOutOffset = 0;
+    FOutBuffer->WriteBuffer(rest, n);
+}
+
 void TSockTransport::DiscardOutput()
 {
+    FOutView = nullptr;
+    FOutViewSize = 0;
     FOutBuffer->Clear();
     FOutOffset = 0;
     FSourceLeft = 0;
@@ -857,9 +899,30 @@ void TSockTransport::SendStream(TStream& Stream)
             if (size > 0) {
                 struct TSourceGuard {
                     TSockTransport& T;
-                    ~TSourceGuard() { T.FSendSource = nullptr; T.FSourceLeft = 0; T.FSourceError = nullptr; }
+                    ~TSourceGuard()
+                    {
+                        // What a cancel left unsent stays queued, in our own buffer.
+                        T.DetachView();
+                        T.FSendSource = nullptr;
+                        T.FSourceLeft = 0;
+                        T.FSourceError = nullptr;
+                    }
                 } guard{*this};
                 TProtocolLog::Note("C: [" + std::to_string(size) + " bytes of stream data]");
+                // The chunks go out as full segments while the stream lasts (with
+                // TCP_NODELAY each send would be a packet of its own); the rest is
+                // pushed when it ends.
+                struct TCork {
+                    TSockTransport& T;
+                    const int Fd;
+                    explicit TCork(TSockTransport& Owner) : T(Owner), Fd(Owner.SocketHandle()) { Set(1); }
+                    // A socket opened in its place starts uncorked anyway.
+                    ~TCork() { if (T.SocketHandle() == Fd) Set(0); }
+                    void Set(int On) const
+                    {
+                        if (Fd >= 0) ::setsockopt(Fd, IPPROTO_TCP, TCP_CORK, &On, sizeof On);
+                    }
+                } cork{*this};
                 FSendSource = &Stream;
                 FSourceLeft = size;
                 FSourceError = nullptr;

@@ -209,6 +209,9 @@ private:
     bool FindLineEnd(int64_t& LfIndex);
     void QueueOutput(const char* Data, int64_t Count);
     void DiscardOutput();
+    // Moves the unsent rest of a source's own memory into OutBuffer, before the source
+    // may go away or more output is queued behind it.
+    void DetachView();
     void WaitForOutput();
     void RefillFromSource();
     void KickWriter();
@@ -275,6 +278,8 @@ private:
     int64_t FScanned = 0;     // InBuffer bytes known to hold no LF
     TStream* FSendSource = nullptr;  // the stream SendStream is sending
     int64_t FSourceLeft = 0;         // its bytes not yet moved into OutBuffer
+    const char* FOutView = nullptr;  // an in-memory source's bytes, sent from where they are
+    int64_t FOutViewSize = 0;        // (OutBuffer is empty meanwhile)
     std::exception_ptr FSourceError;
     int32_t FSendError = 0;          // a send failure that ends the connection
 

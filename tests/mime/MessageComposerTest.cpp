@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "base/Exception.h"
 #include "TestStreams.h"
@@ -54,6 +55,15 @@ std::string PartHeader(const std::string& boundary, const std::string& name, con
     return "--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"" + name +
            "\"\r\nContent-Transfer-Encoding: " + encoding +
            "\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
+}
+
+// Writes data into a FIFO from another thread (the reader opens it).
+void Feed(const std::string& fifo, const std::string& data)
+{
+    std::thread([fifo, data] {
+        FILE* f = std::fopen(fifo.c_str(), "wb");
+        if (f) std::fwrite(data.data(), 1, data.size(), f), std::fclose(f);
+    }).detach();
 }
 
 std::string TextPart(const std::string& boundary)
@@ -230,10 +240,7 @@ TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
         }
         ASSERT_EQ(::mkfifo(dir.File(names[i]).c_str(), 0600), 0);
         m.Attachments().Add(dir.File(names[i]));
-        std::thread([path = dir.File(names[i]), data] {
-            FILE* f = std::fopen(path.c_str(), "wb");
-            if (f) std::fwrite(data.data(), 1, data.size(), f), std::fclose(f);
-        }).detach();
+        Feed(dir.File(names[i]), data);
     }
     ASSERT_NE(std::setlocale(LC_TIME, "ja_JP.UTF-8"), nullptr) << "scripts/install-deps generates ja_JP.UTF-8";
     const Composed c = Compose(m);
@@ -270,5 +277,63 @@ TEST(MessageComposer, PythonEmailParsesTheComposedMessage)
         EXPECT_EQ(QByteArray::fromHex(part["hex"].toString().toLatin1()).toStdString(),
                   RandomBytes(sizes[i], static_cast<unsigned>(i)))
             << "attachment of " << sizes[i] << " bytes";
+    }
+}
+
+// The streamed body, read in pieces of Piece bytes.
+static std::string ReadAll(TStream& s, int32_t Piece)
+{
+    std::string out, buf(static_cast<size_t>(Piece), '\0');
+    for (int32_t n; (n = s.Read(buf.data(), Piece)) > 0;) out.append(buf.data(), static_cast<size_t>(n));
+    return out;
+}
+
+// The body produced while it is read is byte for byte the one composed in memory, whatever
+// the reader's piece size; its size is known before the first byte; the attachment events
+// come while composing; a seek back (the next transaction) gives the same bytes again.
+TEST(MessageComposer, StreamedBodyIsTheInMemoryBody)
+{
+    TTempDir dir;
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto file = [&](const char* name, size_t n) { return dir.Write(name, RandomBytes(n, n)); };
+    const std::string lines = "Ж\r\n.\r\n" + std::string(1200, 'x');  // 8-bit, dot, too long
+    const std::vector<std::tuple<std::string, std::vector<std::string>, UUMethods>> cases = {
+        {"Hello\r\n.dot", {}, uuMime},
+        {lines, {}, uuMime},
+        {"", {file("one", 100000)}, uuMime},
+        {lines, {file("a", 1), file("b", 45), file("c", 46), file("d", 786439), file("e", 0)}, uuMime},
+        {"x", {file("u1", 59), file("u2", 45014), file("u3", 0)}, uuCode},
+        {"x", {fifo, file("g", 3000)}, uuMime},
+    };
+    for (const auto& [text, files, method] : cases) {
+        TPostMessage m;
+        m.Body().SetText(text);
+        for (const auto& f : files) m.Attachments().Add(f);
+        TMessageComposer composer;
+        TExStringList header;
+        std::string oracleBoundary, boundary;
+        TMemoryStream oracle;
+        TMessageBodyStream body;
+        std::vector<std::string> events;
+        for (bool streamed : {false, true}) {
+            if (files.size() && files[0] == fifo) Feed(fifo, RandomBytes(70001, 1));
+            if (streamed) composer.OnEncodeEnd = [&](const std::string& f) { events.push_back(f); };
+            streamed ? composer.ComposeMessage(m, mtPlain, method, header, boundary, body)
+                     : composer.ComposeMessage(m, mtPlain, method, header, oracleBoundary, oracle);
+        }
+        EXPECT_EQ(events, files);
+        // The boundary holds the time of day: the oracle's may be a second older.
+        std::string expected = oracle.DataString();
+        for (size_t at = 0; !files.empty() && (at = expected.find(oracleBoundary, at)) != std::string::npos;
+             at += boundary.size())
+            expected.replace(at, oracleBoundary.size(), boundary);
+        ASSERT_EQ(body.Size(), static_cast<int64_t>(expected.size())) << text;
+        for (int32_t piece : {1, 61, 64, 4096, 262128}) {
+            body.SetPosition(0);
+            EXPECT_TRUE(ReadAll(body, piece) == expected) << files.size() << " files, pieces of " << piece;
+        }
+        body.SetPosition(static_cast<int64_t>(expected.size() / 2));
+        EXPECT_TRUE(ReadAll(body, 1000) == expected.substr(expected.size() / 2)) << files.size() << " files";
     }
 }

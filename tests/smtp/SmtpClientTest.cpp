@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/MessagePump.h"
 #include "smtp/SmtpClient.h"
@@ -196,6 +197,7 @@ TEST(SmtpSendMail, WholeTransaction)
     const std::string Sent = S.Server.Received();
     ASSERT_GE(Sent.size(), Expected.size());
     EXPECT_EQ(Sent.substr(Sent.size() - Expected.size()), Expected);
+    EXPECT_EQ(S.Client.ComposedSize(), static_cast<int64_t>(Expected.size() - 9));  // no ".", no QUIT
     EXPECT_EQ(S.Got, (Events{"Connect", "SendStart", "NotFound to:bob@x.test", "NotFound c@x.test",
                              "NotFound Carl <carl@x.test>", "NotFound dan@x.test", "Packet"}));
     EXPECT_TRUE(BusyInside);
@@ -364,6 +366,26 @@ TEST(SmtpSendMail, MissingAttachmentFailsBeforeAnyCommand)
     S.Client.Disconnect();
     EXPECT_TRUE(S.Server.Finished());
     EXPECT_EQ(S.Got, (Events{"Connect", "NoFile " + Missing}));
+}
+
+// An attachment that is shorter or longer when it is sent than when it was composed fails
+// the send with a clear error: the message is never ended with ".", and the connection
+// closes without QUIT.
+TEST(SmtpSendMail, AnAttachmentThatChangesIsNeverDelivered)
+{
+    for (off_t NewSize : {10, 299999, 300001}) {
+        TTempDir Dir;
+        TSession S;
+        S.Message();
+        const std::string File = Dir.Write("f.bin", std::string(300000, 'f'));
+        S.Client.PostMessage().Attachments().Add(File);
+        S.Client.OnSendStart = [&](TObject*) { ASSERT_EQ(::truncate(File.c_str(), NewSize), 0); };
+        S.Server.Script(Hello + Envelope + "C: DATA\nS: 354 go\n").Sink();
+        EXPECT_EQ(S.Run("", ConnectSend), "Attachment " + File + " changed while it was being sent");
+        EXPECT_EQ(ErrorOf([&] { S.Client.Disconnect(); }), "");
+        EXPECT_TRUE(S.Server.Finished());
+        EXPECT_EQ(S.Server.Received().find("\r\n.\r\n"), std::string::npos) << NewSize;
+    }
 }
 
 // Stop while SendMail waits for a reply, with part of a reply sometimes buffered already.

@@ -13,8 +13,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     FuzzedDataProvider in(Data, Size);
-    // Counts up to a little over two buffers, so fills and flushes cross buffer edges.
-    constexpr int Most = 2 * TS_BufferStream::DefaultBufferSize + 100;
+    // Counts up to a little over a buffer, so fills and flushes cross buffer edges and whole
+    // buffers pass straight through.
+    constexpr int Most = TS_BufferStream::DefaultBufferSize + 100;
     TMemoryStream model, under;
     const std::string start = in.ConsumeRandomLengthString(Most);
     model.WriteString(start);
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         while (in.remaining_bytes() > 0) {
             const int op = in.ConsumeIntegralInRange(0, 3);
             // Mostly short transfers, now and then one past a buffer's edge.
-            const int count = in.ConsumeIntegralInRange(0, 7) == 0 ? in.ConsumeIntegralInRange(0, Most)
+            const int count = in.ConsumeIntegralInRange(0, 15) == 0 ? in.ConsumeIntegralInRange(0, Most)
                                                                    : in.ConsumeIntegralInRange(0, 300);
             if (op == 0) {
                 const int32_t got = buffered.Read(a.data(), count);

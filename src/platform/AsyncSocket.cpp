@@ -217,6 +217,11 @@ int TAsyncSocket::Recv(void* Buffer, int Count)
 {
     const ssize_t n = ::recv(FFd, Buffer, static_cast<size_t>(Count), MSG_DONTWAIT);
     const int saved = errno;
+    // The kernel drops the quick mode on its own, so it is asked for after every read.
+    if (n > 0 && FQuickAck) {
+        const int one = 1;
+        ::setsockopt(FFd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    }
     if (n == 0 && Count > 0 && FEstablished) {
         FEndSeen = true;
     } else if (n < 0 && saved != EAGAIN && saved != EWOULDBLOCK && saved != EINTR && FEstablished) {

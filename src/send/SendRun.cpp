@@ -133,6 +133,7 @@ void TSendRun::Prepare(const TSendRequest& R)
     M.SetBody(Body);
 
     FReport = TSendReport();
+    FReport.Rows().reserve(R.Recipients.size());
     for (const std::string& Entry : R.Recipients) {
         TSendRow Row;
         Row.Entry = Entry;

@@ -493,6 +493,7 @@ bool TSmtpClient::TransactPipelined()
 {
     TPostMessage& M = *FPostMessage;
     const std::string Parameters = MailParameters();
+    // A copy: handlers run while replies are read, and the list must not change under the loop.
     std::vector<std::string> Entries;
     if (FEnvelope)
         Entries = *FEnvelope;
@@ -500,7 +501,9 @@ bool TSmtpClient::TransactPipelined()
         for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
             Entries.insert(Entries.end(), List->Items().begin(), List->Items().end());
     std::vector<std::string> Commands{"RSET", "MAIL FROM:<" + M.FromAddress() + ">" + Parameters};
+    Commands.reserve(Entries.size() + 3);
     std::vector<size_t> EntryOf;  // the entry of each RCPT TO
+    EntryOf.reserve(Entries.size());
     for (size_t i = 0; i < Entries.size(); ++i) {
         const std::string Address = ExtractAddress(Entries[i]);
         if (Address.empty())
@@ -509,6 +512,13 @@ bool TSmtpClient::TransactPipelined()
         EntryOf.push_back(i);
     }
     Commands.push_back("DATA");
+
+    // Replies arrive while nothing of ours goes out to carry their acknowledgement.
+    struct TQuickAck {
+        TSockTransport& T;
+        ~TQuickAck() { T.SetQuickAck(false); }
+    } QuickAck{*this};
+    SetQuickAck(true);
 
     size_t Sent = 0, Answered = 0, InFlight = 0;
     bool Ended = false;
@@ -520,9 +530,9 @@ bool TSmtpClient::TransactPipelined()
         std::string Batch;
         const size_t First = Sent;
         while (Sent < Commands.size() && InFlight + Batch.size() + Commands[Sent].size() + 2 <= PipelineWindow)
-            Batch += Commands[Sent++] + "\r\n";
+            Batch.append(Commands[Sent++]).append("\r\n");
         if (Sent == First)  // one command longer than the window still goes
-            Batch += Commands[Sent++] + "\r\n";
+            Batch.append(Commands[Sent++]).append("\r\n");
         InFlight += Batch.size();
         FPipelined += static_cast<int>(Sent - First);
         FDataPipelined = Sent == Commands.size();

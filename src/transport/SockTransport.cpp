@@ -132,6 +132,12 @@ bool TSockTransport::OpenSocket(bool First)
 
 int TSockTransport::SocketHandle() const { return FSocket && FSocket->IsOpen() ? FSocket->Handle() : -1; }
 
+void TSockTransport::SetQuickAck(bool On)
+{
+    if (FSocket)
+        FSocket->SetQuickAck(On);
+}
+
 int64_t TSockTransport::OutPending() const
 {
     return (FOutView ? FOutViewSize : FOutBuffer->Size()) - FOutOffset;

@@ -113,6 +113,8 @@ public:
     uint16_t PeerPort() const { return FPeerPort; }
     // The socket's descriptor; -1 when the component holds none.
     int SocketHandle() const;
+    // Reads acknowledge at once while on (for pipelined replies; see TAsyncSocket).
+    void SetQuickAck(bool On);
     // Received bytes not yet consumed; its position is at its end.
     TMemoryStream& InBuffer() { return *FInBuffer; }
     // Queued outgoing bytes not yet handed to the socket.

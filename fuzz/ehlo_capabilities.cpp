@@ -13,10 +13,7 @@
 
 namespace {
 
-bool Blank(char c)
-{
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
+bool Blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 std::string Lower(std::string s)
 {
@@ -59,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     const std::vector<std::string> mechanisms = caps.AuthMechanisms();
     for (size_t i = 0; i < mechanisms.size(); ++i) {
         FUZZ_CHECK(std::count(mechanisms.begin(), mechanisms.end(), mechanisms[i]) == 1);
-        FUZZ_CHECK(std::none_of(mechanisms[i].begin(), mechanisms[i].end(), [](unsigned char c) { return std::islower(c); }));
+        FUZZ_CHECK(
+            std::none_of(mechanisms[i].begin(), mechanisms[i].end(), [](unsigned char c) { return std::islower(c); }));
     }
     return 0;
 }

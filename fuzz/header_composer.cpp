@@ -1,7 +1,8 @@
 // The composer under any subject, names, addresses and body lines: no CR, LF or NUL ever
 // escapes into a header line (a fold is CR LF and a blank, nothing else), every body line
 // ends in CR LF, no body line is a lone "." that would end the message data, and a server
-// without 8BITMIME gets no 8-bit body byte.
+// without 8BITMIME gets no 8-bit body byte. The SMTP client sends the streamed body
+// (TMessageBodyStream); it must read byte for byte as the in-memory one, the checked oracle.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
@@ -85,17 +86,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     const auto method = static_cast<UUMethods>(in.ConsumeIntegralInRange(0, 1));
     while (in.remaining_bytes() > 0) msg.Body().Add(in.ConsumeRandomLengthString(1200));
 
-    TExStringList header;
-    std::string boundary;
+    TExStringList header, streamedHeader;
+    std::string boundary, streamedBoundary;
     TMemoryStream body;
-    try {
-        composer.ComposeMessage(msg, subType, method, header, boundary, body);
-        FUZZ_CHECK(!attach);
-    } catch (const EFOpenError&) {
-        FUZZ_CHECK(attach);
+    TMessageBodyStream streamed;
+    for (bool inMemory : {true, false}) {
+        try {
+            if (inMemory)
+                composer.ComposeMessage(msg, subType, method, header, boundary, body);
+            else
+                composer.ComposeMessage(msg, subType, method, streamedHeader, streamedBoundary, streamed);
+            FUZZ_CHECK(!attach);
+        } catch (const EFOpenError&) {
+            FUZZ_CHECK(attach);
+        }
     }
     for (const std::string& field : header.Items()) CheckField(field);
     if (!attach) {
+        // Without attachments there is no boundary, so both headers are the same lines.
+        FUZZ_CHECK(streamedHeader.Items() == header.Items());
+        FUZZ_CHECK(streamed.Size() == body.Size());
+        std::string read;
+        char chunk[977];  // an odd size, so reads end inside lines
+        streamed.Seek(0, soFromBeginning);
+        for (int32_t n; (n = streamed.Read(chunk, sizeof chunk)) > 0;) read.append(chunk, static_cast<size_t>(n));
+        FUZZ_CHECK(read == body.DataString());
         CheckBody(body.DataString(), composer.Allow8Bit);
         return 0;
     }

@@ -2,7 +2,6 @@
 
 #include "base/Exception.h"
 #include "mime/ExStringList.h"
-#include "mime/PostMessage.h"
 
 // Lookup compares names without case (Cyrillic too) and takes the first of two lines;
 // a line without a colon has no name; the blank after the colon stays in the value.
@@ -39,25 +38,4 @@ TEST(ExStringList, SortedLookupBisects)
         {"ALPHA", " 1"}, {"Bravo", " 2"}, {"charlie", " 3"}, {"DELTA", " 4"}, {"echo", " 5"}, {"foxtrot", ""}};
     for (const auto& [name, value] : cases) EXPECT_EQ(l.GetValue(name), value) << name;
     EXPECT_THROW(l.SetValue("bravo", "x"), EStringListError);
-}
-
-// Lists are copied on store; ClearParameters empties recipients and attachments only.
-TEST(PostMessage, ClearParametersEmptiesRecipientsAndAttachments)
-{
-    TPostMessage m;
-    TStringList src;
-    src.SetText("a@x\r\na@x\r\n");
-    m.SetToAddress(src);
-    src.Add("b@x");
-    ASSERT_EQ(m.ToAddress().Count(), 2);
-    m.ToCarbonCopy().Add("c@x");
-    m.ToBlindCarbonCopy().Add("d@x");
-    m.Attachments().Add("/tmp/f");
-    m.Body().Add("line");
-    m.SetSubject("S");
-    m.SetFromAddress("f@x");
-    m.ClearParameters();
-    EXPECT_EQ(m.ToAddress().Count() + m.ToCarbonCopy().Count() + m.ToBlindCarbonCopy().Count() +
-                  m.Attachments().Count(), 0);
-    EXPECT_EQ(m.Body().Text() + m.Subject() + m.FromAddress(), "line\r\nSf@x");
 }

@@ -165,14 +165,11 @@ TEST(NntpClient, ACancelSeenByTheReaderClosesWithoutQuit)
     EXPECT_EQ(server.Received(), "");
 }
 
-// Defaults; the post record views the post header (also after it is replaced by a copy);
+// The post record views the post header (also after it is replaced by a copy);
 // the directories keep one trailing backslash.
 TEST(NntpClient, PropertiesAndThePostRecord)
 {
     TNntpClient c;
-    EXPECT_EQ(c.Port(), 119);
-    EXPECT_EQ(c.CacheMode(), cmMixed);
-    EXPECT_FALSE(c.ParseAttachments());
     TPostRecordType& r = c.PostRecord();
     EXPECT_EQ(r.List(), &c.PostHeader());
     EXPECT_EQ(r.PrArticleId(), 0);  // absent

@@ -83,8 +83,6 @@ public:
     // Lines "S: text" (send text + CR LF), "C: text" (expect), blank lines ignored.
     TScriptedServer& Script(const std::string& Text);
 
-    // How long a read step waits for the client before failing (default 10 s).
-    void SetStepTimeoutMs(int Ms) { FStepTimeoutMs = Ms; }
     // Whether to keep received bytes (off for big transfers); the count is always kept.
     void SetRecordBytes(bool Value) { FRecordBytes = Value; }
 
@@ -118,7 +116,7 @@ private:
 
     int FListenFd = -1;
     uint16_t FPort = 0;
-    int FStepTimeoutMs = 10000;
+    int FStepTimeoutMs = 10000;  // how long a read step waits for the client
     bool FRecordBytes = true;
     std::vector<TStep> FSteps;
     std::thread FThread;

@@ -1,21 +1,11 @@
-#include <set>
-
 #include "platform/AsyncSocket.h"
 #include "platform/SocketErrors.h"
 #include "TransportFixture.h"
 
-TEST(SockErrors, TableTextsErrnoMappingAndUnknownNumbers)
+TEST(SockErrors, TextsErrnoMappingAndUnknownNumbers)
 {
-    std::set<int> numbers;
     TSockTransport t;
     std::string text;
-    for (const TSockErrorEntry& e : SockErrorTable) {
-        numbers.insert(e.Number);
-        t.LookupErrorMessage(static_cast<uint16_t>(e.Number), text);
-        EXPECT_EQ(text, std::to_string(e.Number) + ":" + e.Text);
-        EXPECT_LE(std::string(e.Text).size(), 51u);
-    }
-    EXPECT_EQ(numbers.size(), 50u);
     const std::pair<uint16_t, const char*> cases[] = {{10061, "10061:Connection refused"},
         {11004, "11004:Valid name, no data record of requested type"}, {12345, "Unknown Error No. 12345"},
         {10000, "Unknown Error No. 10000"}, {0, ""}};
@@ -79,46 +69,4 @@ TEST(NthField, FieldsBetweenDelimiters)
         {"Ann <box>", '<', 2, "box>"}, {"box>", '>', 1, "box"}, {"a::b", ':', 3, "b"}, {"a::b", ':', 2, ""},
         {"a::b", ':', 1, "a"}, {"a:b", ':', 5, ""}, {"", ':', 1, ""}, {"plain", ':', 1, "plain"}};
     for (const auto& c : cases) EXPECT_EQ(NthField(c.Text, c.Delim, c.N), c.Field) << c.Text << " " << c.N;
-}
-
-// Level 0 reports nothing; level 1 only the line Transaction read, not one read by hand;
-// Writeln at 8 traces every step, at 4 only the send; the error check shows from 16.
-TEST_F(TransportTest, StatusLevels)
-{
-    std::vector<std::string> statuses;
-    Client.OnStatus = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
-    Server.Script("S: 220 hi\nC: NOOP\nS: 250 ok\nS: 220 again\nC: NOOP\nS: 251 ok\nC: A\nC: B\n");
-    Server.Start();
-    ConnectTo(Client, Server);
-    std::string line;
-    for (int level : {0, 1}) {
-        statuses.clear();
-        Client.SetReportLevel(level);
-        Client.ReadLn(line);
-        Client.Transaction("NOOP", line);
-        EXPECT_EQ(statuses, level ? std::vector<std::string>{"251 ok\r\n"} : std::vector<std::string>{});
-        EXPECT_EQ(Client.LastStatus(), level ? "251 ok\r\n" : "");
-    }
-    statuses.clear();
-    Client.SetReportLevel(8);
-    Client.Writeln("A");
-    EXPECT_EQ(statuses, (std::vector<std::string>{"Writeln", "Write", "Sending Buffer", "WriteFromStream"}));
-    statuses.clear();
-    Client.SetReportLevel(4);
-    Client.Writeln("B");
-    EXPECT_EQ(statuses, std::vector<std::string>{"Sending Buffer"});
-    EXPECT_TRUE(Server.Finished());
-    for (int level : {8, 16}) {
-        statuses.clear();
-        Client.SetReportLevel(level);
-        SetSockLastError(WSAEWOULDBLOCK);
-        Client.ErrorManager(WSAEWOULDBLOCK, line);
-        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Checking Error In Error Manager"), level == 16);
-    }
-    auto* dying = new TSockTransport;  // no status event while destroying
-    dying->SetReportLevel(8);
-    dying->OnStatus = Client.OnStatus;
-    statuses.clear();
-    delete dying;
-    EXPECT_TRUE(statuses.empty());
 }

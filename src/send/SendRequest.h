@@ -11,7 +11,8 @@
 // Which header line names the recipients; Bcc names them nowhere.
 enum class TRecipientMode { To, CarbonCopy, BlindCarbonCopy };
 
-struct TSendRequest {
+// The security and login fields (TSubmissionOptions) go to the SMTP client as they stand.
+struct TSendRequest : TSubmissionOptions {
     static constexpr int DefaultPort = 25;
     static constexpr const char* DefaultUserID = "TmpStr";
     static constexpr int DefaultTimeOut = 5000;        // lookup and connect, ms
@@ -41,17 +42,6 @@ struct TSendRequest {
     // false: the first refused recipient ends the conversation (the window's way);
     // true: it is recorded and the others still get the message.
     bool SkipRefused = false;
-
-    // Extended SMTP, TLS and login. With Security None, no AuthUser and ExtendedSmtp false the
-    // conversation is plain HELO SMTP.
-    TSecurity Security = TSecurity::None;
-    std::string CAFile;       // empty: the system's trust store
-    std::string Fingerprint;  // SHA-256 of the server's certificate; set: replaces the checks
-    std::string AuthUser;     // empty: no login
-    std::string Password;     // a password, or the token for XOAUTH2
-    TAuthMethod AuthMethod = amAuto;
-    bool AllowPlaintextAuth = false;  // credentials over an unencrypted connection
-    bool ExtendedSmtp = false;        // EHLO even without TLS or login
 };
 
 // The port a security mode implies when the user names none: 465 for TLS, 587 for

@@ -73,16 +73,7 @@ void TSendRun::PrepareConnection(const TSendRequest& R)
     C.SetUserID(R.UserID);
     C.SetTimeOut(R.TimeOut);
     C.SetReplyTimeOut(R.ReplyTimeOut);
-    TSubmissionOptions S;
-    S.Security = R.Security;
-    S.CAFile = R.CAFile;
-    S.Fingerprint = R.Fingerprint;
-    S.AuthUser = R.AuthUser;
-    S.Password = R.Password;
-    S.AuthMethod = R.AuthMethod;
-    S.AllowPlaintextAuth = R.AllowPlaintextAuth;
-    S.ExtendedSmtp = R.ExtendedSmtp;
-    C.SetSubmission(S);
+    C.SetSubmission(R);
 }
 
 std::vector<std::string> TSendRun::Probe(const TSendRequest& R)

@@ -34,18 +34,30 @@ struct TServer {
     std::string Pin() const { return Certs.Read("server.sha256").substr(0, 95); }  // "AB:…:EF" without its line end
 };
 
-TSendRequest Request(const TServer& S, TSecurity Security)
-{
-    return {.Host = "localhost", .Port = S.Peer.Port(), .ReplyTimeOut = 20000, .FromAddress = "me@x.test",
-            .Body = {"Hello"}, .Recipients = {"ann@x.test"}, .SkipRefused = true, .Security = Security,
-            .CAFile = S.Certs.File("ca.pem"), .AuthUser = "ann", .Password = Password};
-}
-
 // Extended SMTP in plain text, no login.
 TSendRequest Plain(const TServer& S, const std::string& Body, std::vector<std::string> To = {"ann@x.test"})
 {
-    return {.Host = "localhost", .Port = S.Peer.Port(), .FromAddress = "me@x.test", .Body = {Body},
-            .Recipients = std::move(To), .SkipRefused = true, .ExtendedSmtp = true};
+    TSendRequest R;
+    R.Host = "localhost";
+    R.Port = S.Peer.Port();
+    R.FromAddress = "me@x.test";
+    R.Body = {Body};
+    R.Recipients = std::move(To);
+    R.SkipRefused = true;
+    R.ExtendedSmtp = true;
+    return R;
+}
+
+TSendRequest Request(const TServer& S, TSecurity Security)
+{
+    TSendRequest R = Plain(S, "Hello");
+    R.ReplyTimeOut = 20000;
+    R.ExtendedSmtp = false;
+    R.Security = Security;
+    R.CAFile = S.Certs.File("ca.pem");
+    R.AuthUser = "ann";
+    R.Password = Password;
+    return R;
 }
 
 // Runs the request with the protocol log in Log; returns the error text ("" when none).

@@ -108,6 +108,17 @@ void TSmtpClient::ReadGreeting()
         throw Exception(Last);
 }
 
+void TSmtpClient::RetryWithNewUserID(int& Refusals)
+{
+    if (Refusals > 0 || !OnAuthenticationFailed)
+        throw Exception("Authentication failed");
+    bool Handled = false;
+    OnAuthenticationFailed(Handled);
+    if (!Handled)
+        throw Exception("Authentication failed");
+    ++Refusals;
+}
+
 void TSmtpClient::SayHello()
 {
     int Refusals = 0;
@@ -116,13 +127,7 @@ void TSmtpClient::SayHello()
         Command("HELO " + FUserID);
         if (!ReplyRefused(ReplyCode(), HeloLimit))
             return;
-        if (Refusals > 0 || !OnAuthenticationFailed)
-            throw Exception("Authentication failed");
-        bool Handled = false;
-        OnAuthenticationFailed(Handled);
-        if (!Handled)
-            throw Exception("Authentication failed");
-        ++Refusals;
+        RetryWithNewUserID(Refusals);
     }
 }
 
@@ -172,13 +177,7 @@ void TSmtpClient::SayEhlo()
             SayHello();
             return;
         }
-        if (Refusals > 0 || !OnAuthenticationFailed)
-            throw Exception("Authentication failed");
-        bool Handled = false;
-        OnAuthenticationFailed(Handled);
-        if (!Handled)
-            throw Exception("Authentication failed");
-        ++Refusals;
+        RetryWithNewUserID(Refusals);
     }
 }
 

@@ -147,6 +147,9 @@ private:
     std::string ReadContinuation(const std::string& First);
     std::string ReadReplyLine();
     void ReadGreeting();
+    // The one chance to give another HELO/EHLO name: "Authentication failed" after a second
+    // refusal, with no handler, or when the handler leaves Handled false.
+    void RetryWithNewUserID(int& Refusals);
     void SayHello();
     // Reads one whole reply; returns its lines, the first line's code in Code.
     std::vector<std::string> ReadReply(int& Code);

@@ -11,12 +11,13 @@ FILE* LogFile()
 {
     static FILE* file = nullptr;
     static std::string openPath;
+    // Asked for every protocol line: compared in place, nothing allocated while it stays.
     const char* env = std::getenv("QUILLCAST_LOG");
-    const std::string path = env ? env : "";
-    if (path != openPath) {
+    if (!env) env = "";
+    if (openPath != env) {
         if (file) std::fclose(file);
-        file = path.empty() ? nullptr : std::fopen(path.c_str(), "a");
-        openPath = path;
+        openPath = env;
+        file = openPath.empty() ? nullptr : std::fopen(openPath.c_str(), "a");
     }
     return file;
 }

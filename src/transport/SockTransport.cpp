@@ -878,7 +878,11 @@ void TSockTransport::Writeln(const std::string& Text)
 {
     Status(8, "Writeln");
     // The line always ends, even when the text stops at a NUL.
-    Write(Text.substr(0, std::strlen(Text.c_str())) + "\r\n");
+    const size_t Length = std::strlen(Text.c_str());
+    std::string Line;
+    Line.reserve(Length + 2);
+    Line.append(Text, 0, Length).append("\r\n");
+    Write(Line);
 }
 
 void TSockTransport::WritelnHidden(const std::string& Text, const std::string& Shown)

@@ -22,7 +22,6 @@ using Events = std::vector<std::string>;
 const std::string Hello = "S: 220 ready\nC: HELO me\nS: 250 hi\n";
 const std::string Bye = "C: QUIT\nS: 221 bye\n";
 const std::string Envelope = "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
-// In scripts, "D:" stands for the message data up to its final ".", "X:" for a close.
 const std::string Data = "C: DATA\nS: 354 go\nD:\nS: 250 queued\n";
 
 std::string ErrorOf(const std::function<void()>& Fn)
@@ -73,15 +72,7 @@ struct TSession {
     // Starts the server on Script, then runs Fn; its error text, "" for none.
     std::string Run(const std::string& Script, const std::function<void(TSmtpClient&)>& Fn = Connect)
     {
-        std::istringstream In(Script);
-        for (std::string Line; std::getline(In, Line);)
-            if (Line == "D:")
-                Server.ExpectUntil("\r\n.\r\n");
-            else if (Line == "X:")
-                Server.Close();
-            else
-                Server.Script(Line);
-        Server.Start();
+        Server.Script(Script).Start();
         return ErrorOf([&] { Fn(Client); });
     }
 };

@@ -339,8 +339,12 @@ TScriptedServer& TScriptedServer::Script(const std::string& Text)
             SendLine(rest);
         else if (tag == "C:")
             Expect(rest);
+        else if (tag == "D:")
+            ExpectUntil("\r\n.\r\n");
+        else if (tag == "X:")
+            Close();
         else
-            throw std::invalid_argument("script line without S: or C: - " + line);
+            throw std::invalid_argument("script line without S:, C:, D: or X: - " + line);
     }
     return *this;
 }

@@ -80,7 +80,8 @@ public:
     TScriptedServer& Close();                           // graceful close of the connection
     TScriptedServer& Reset();                           // close with RST (linger 0)
     TScriptedServer& Do(TStepFn Fn);                    // custom step
-    // Lines "S: text" (send text + CR LF), "C: text" (expect), blank lines ignored.
+    // Lines "S: text" (send text + CR LF), "C: text" (expect), "D:" (message data up to its
+    // final "."), "X:" (close); blank lines ignored.
     TScriptedServer& Script(const std::string& Text);
 
     // Whether to keep received bytes (off for big transfers); the count is always kept.

@@ -47,10 +47,18 @@ std::string TExStringList::GetValue(const std::string& Name) const
 
 void TExStringList::SetValue(const std::string& Name, const std::string& Value)
 {
-    int i = IndexOfName(Name);
+    const int i = IndexOfName(Name);
     if (!Value.empty()) {
-        if (i < 0) i = Add(std::string());
-        Put(i, Name + ": " + Value);
+        std::string line = Name + ": " + Value;
+        if (i < 0) {
+            Add(std::move(line));
+        } else if (Sorted()) {
+            // A sorted list refuses Put (it would break the order): delete and add instead.
+            Delete(i);
+            Add(std::move(line));
+        } else {
+            Put(i, std::move(line));
+        }
     } else if (i >= 0) {
         Delete(i);
     }

@@ -1,6 +1,7 @@
 """aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, takes
 at most --max-rcpt recipients per transaction (452 past them), offers PIPELINING with
---pipelining, and writes each delivered message, taken apart by Python's email package, to DIR/msg-NNN.json."""
+--pipelining, and writes each delivered message, taken apart by Python's email package, to
+DIR/msg-NNN.json."""
 import argparse
 import asyncio
 import email.header

@@ -1,5 +1,7 @@
 // One message delivered through a real SMTP server (aiosmtpd) and taken apart by Python's
-// email package: attachments, recipients, dot lines and Russian text arrive as meant.
+// email package: the envelope, a header block longer than one write, dot lines, 8-bit text
+// and attachments arrive as meant. (How names and subjects are encoded is the composer's,
+// tested against the same parser in tests/mime.)
 #include <QJsonArray>
 
 #include <random>
@@ -12,14 +14,6 @@
 
 namespace {
 
-// Folding puts CR LF and one blank before a continuation; undone here.
-std::string Unfolded(std::string Value)
-{
-    for (size_t At; (At = Value.find("\r\n ")) != std::string::npos;)
-        Value.erase(At, 3);
-    return Value;
-}
-
 TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
 {
     TTempDir Dir;
@@ -27,20 +21,16 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
     TPostMessage& M = Client.PostMessage();
     std::mt19937 Random(7);
     std::vector<std::pair<std::string, std::string>> Files;  // name, content
-    for (size_t Size : {0u, 1u, 45u, 46u, 1u << 20}) {
+    for (size_t Size : {0u, 1u << 20}) {
         std::string Data(Size, '\0');
         for (char& C : Data)
             C = static_cast<char>(Random());
         Files.emplace_back("att-" + std::to_string(Size) + ".bin", Data);
         M.Attachments().Add(Dir.Write(Files.back().first, Data));
     }
-    const std::string Subject = "Привет, мир: проверка";
-    const std::vector<std::string> Lines = {"Первая строка", ".", ".x", "..", "последняя."};
     M.SetFromAddress("me@x.test");
-    M.SetFromName("Me Myself ");
-    M.SetSubject(Subject);
-    for (const std::string& L : Lines)
-        M.Body().Add(L);
+    for (const char* Line : {"Первая строка", ".", ".x", "..", "последняя."})
+        M.Body().Add(Line);
     // So many To entries that the header line is folded and outgrows one write.
     std::string To = "Ann <ann@x.test>";
     std::vector<std::string> Envelope = {"ann@x.test"};
@@ -69,21 +59,15 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
 
     EXPECT_EQ(JsonText(Got["mail_from"]), "me@x.test");
     EXPECT_EQ(Strings(Got["rcpt_tos"]), Envelope);
-    EXPECT_EQ(Unfolded(HeaderValue(Got, "To")), To);
+    // Folding puts CR LF and one blank before a continuation.
+    EXPECT_EQ(QString::fromStdString(HeaderValue(Got, "To")).remove("\r\n ").toStdString(), To);
     EXPECT_EQ(HeaderValue(Got, "CC"), "Carl <carl@x.test>");
-    const std::string Block = JsonText(Got["header_block"]);
-    EXPECT_EQ(Block.find("hidden"), std::string::npos) << Block;
-    EXPECT_EQ(Block.find("Bcc"), std::string::npos) << Block;
-    EXPECT_EQ(JsonText(Got["from"]), "Me Myself <me@x.test>");
-    EXPECT_EQ(JsonText(Got["subject"]), Subject);
+    EXPECT_EQ(JsonText(Got["header_block"]).find("hidden"), std::string::npos) << "Bcc entries stay out of the header";
 
     ASSERT_TRUE(Got["multipart"].toBool());
     EXPECT_TRUE(Got["defects"].toArray().isEmpty());
-    std::string Body;
-    for (const std::string& L : Lines)
-        Body += (Body.empty() ? "" : "\r\n") + L;
     // The line break before a delimiter belongs to the delimiter.
-    EXPECT_EQ(JsonText(Got["body"]), Body);
+    EXPECT_EQ(JsonText(Got["body"]), "Первая строка\r\n.\r\n.x\r\n..\r\nпоследняя.");
     const QJsonArray Parts = Got["attachments"].toArray();
     ASSERT_EQ(Parts.size(), static_cast<qsizetype>(Files.size()));
     for (size_t i = 0; i < Files.size(); ++i) {

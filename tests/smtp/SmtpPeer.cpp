@@ -6,37 +6,35 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-TSmtpPeer::TSmtpPeer(const std::vector<std::string>& Refuse, int MaxRecipients)
+namespace {
+
+QStringList PlainOptions(const std::vector<std::string>& Refuse, int MaxRecipients)
 {
-    QStringList Args{QUILLCAST_SMTP_TEST_DIR "/smtp_peer.py", "--dir", QString::fromStdString(FDir.Path())};
+    QStringList Options{"--max-rcpt", QString::number(MaxRecipients)};
     for (const std::string& R : Refuse)
-        Args << "--refuse" << QString::fromStdString(R);
-    Args << "--max-rcpt" << QString::number(MaxRecipients);
-    FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    FProcess.start(QUILLCAST_PYTHON, Args);
-    QByteArray Line;
-    while (!Line.contains('\n') && FProcess.waitForReadyRead(20000))
-        Line += FProcess.readAll();
-    if (Line.startsWith("PORT "))
-        FPort = static_cast<uint16_t>(Line.mid(5).trimmed().toUInt());
-    else
-        FError = "aiosmtpd did not start: " + FProcess.errorString().toStdString() + " " + Line.toStdString();
+        Options << "--refuse" << QString::fromStdString(R);
+    return Options;
 }
 
-TSmtpPeer::~TSmtpPeer()
+}  // namespace
+
+TSmtpPeer::TSmtpPeer(const std::vector<std::string>& Refuse, int MaxRecipients)
+    : TSmtpPeer("smtp/smtp_peer.py", PlainOptions(Refuse, MaxRecipients))
 {
-    FProcess.terminate();
-    if (!FProcess.waitForFinished(5000))
-        FProcess.kill();
-    FProcess.waitForFinished(5000);
+}
+
+TSmtpPeer::TSmtpPeer(const QString& Script, const QStringList& Options)
+    : FPeer(Script, Options + QStringList{"--dir", QString::fromStdString(Dir.Path()), "--certs",
+                                          QString::fromStdString(Certs.Path())})
+{
 }
 
 std::vector<std::string> TSmtpPeer::Messages() const
 {
     std::vector<std::string> Out;
-    const QDir Dir(QString::fromStdString(FDir.Path()));
-    for (const QString& Name : Dir.entryList({"msg-*.json"}, QDir::Files, QDir::Name))
-        Out.push_back(Dir.filePath(Name).toStdString());
+    const QDir Folder(QString::fromStdString(Dir.Path()));
+    for (const QString& Name : Folder.entryList({"msg-*.json"}, QDir::Files, QDir::Name))
+        Out.push_back(Folder.filePath(Name).toStdString());
     return Out;
 }
 

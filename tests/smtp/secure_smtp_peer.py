@@ -5,7 +5,6 @@ delivered message also records "auth_user" and "tls"."""
 import argparse
 import asyncio
 import base64
-import json
 import logging
 import os
 import signal
@@ -19,16 +18,9 @@ import smtp_peer
 
 
 class Handler(smtp_peer.Handler):
-    async def handle_DATA(self, server, session, envelope):
-        self.count += 1
-        out = smtp_peer.take_apart(envelope.original_content, envelope)
-        out["auth_user"] = session.auth_data if session.authenticated else None
-        out["tls"] = session.ssl is not None or server.transport.get_extra_info("sslcontext") is not None
-        name = os.path.join(self.directory, "msg-%03d.json" % self.count)
-        with open(name + ".tmp", "w") as f:
-            json.dump(out, f)
-        os.rename(name + ".tmp", name)
-        return "250 Message accepted"
+    def session_facts(self, server, session):
+        return {"auth_user": session.auth_data if session.authenticated else None,
+                "tls": session.ssl is not None or server.transport.get_extra_info("sslcontext") is not None}
 
 
 class Server(SMTP):

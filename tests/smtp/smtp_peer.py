@@ -1,7 +1,7 @@
 """aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, takes
 at most --max-rcpt recipients per transaction (452 past them), offers PIPELINING with
---pipelining, and
-writes each delivered message, taken apart by Python's email package, to DIR/msg-NNN.json."""
+--pipelining, and writes each delivered message, taken apart by Python's email package, to
+DIR/msg-NNN.json."""
 import argparse
 import asyncio
 import email.header
@@ -68,10 +68,14 @@ class Handler:
         name = os.path.join(self.directory, "msg-%03d.json" % self.count)
         out = take_apart(envelope.original_content, envelope)
         out["connection"] = self.sessions.setdefault(id(session), len(self.sessions) + 1)
+        out.update(self.session_facts(server, session))
         with open(name + ".tmp", "w") as f:
             json.dump(out, f)
         os.rename(name + ".tmp", name)
         return "250 Message accepted"
+
+    def session_facts(self, server, session):
+        return {}
 
 
 async def main():
@@ -80,6 +84,7 @@ async def main():
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--max-rcpt", type=int, default=0)
     parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--certs", help="unused: the secure peer's certificate folder")
     args = parser.parse_args()
     loop, handler = asyncio.get_running_loop(), Handler(args)
     server = await loop.create_server(lambda: SMTP(handler, data_size_limit=None, hostname="peer.test"),

@@ -58,7 +58,6 @@ protected:
         Form->ComboBox1->setCurrentIndex(Index);
         Form->ComboBox1Change();
     }
-    std::vector<std::string> Entries() const { return Form->Addresses->Items().Items(); }
 
     QTemporaryDir Dir;
     TScriptedDialogs Dialogs;

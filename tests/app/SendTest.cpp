@@ -8,7 +8,6 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
-#include <optional>
 
 #include "AppFixture.h"
 #include "SmtpPeer.h"
@@ -20,14 +19,19 @@ namespace {
 
 const char* const Hello = "S: 220 ready\nC: HELO TmpStr\nS: 250 hi\n";
 const char* const Bye = "C: QUIT\nS: 221 bye\n";
-const std::string Start = "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
 
-// RSET, MAIL FROM, one accepted RCPT TO per recipient in this order, DATA and the message.
-TScriptedServer& Transaction(TScriptedServer& S, const std::vector<std::string>& To = {"a@x.test", "b@x.test"})
+// RSET, MAIL FROM and one accepted RCPT TO per recipient in this order.
+TScriptedServer& Envelope(TScriptedServer& S, const std::vector<std::string>& To)
 {
     S.Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n");
     for (const auto& a : To) S.Script("C: RCPT TO:<" + a + ">\nS: 250 ok\n");
-    return S.Script("C: DATA\nS: 354 go\n").ExpectUntil("\r\n.\r\n");
+    return S;
+}
+
+// The envelope, DATA and the message.
+TScriptedServer& Transaction(TScriptedServer& S, const std::vector<std::string>& To = {"a@x.test", "b@x.test"})
+{
+    return Envelope(S, To).Script("C: DATA\nS: 354 go\n").ExpectUntil("\r\n.\r\n");
 }
 
 }  // namespace
@@ -53,8 +57,6 @@ protected:
         EXPECT_FALSE(Splash->isVisible());
         EXPECT_TRUE(Splash->Button1->isHidden());
         EXPECT_FALSE(Form->Sending());
-        EXPECT_EQ(Form->SmtpClient1->PostMessage().ToBlindCarbonCopy().Count(), 0);
-        EXPECT_EQ(Form->SmtpClient1->PostMessage().Attachments().Count(), 0);
     }
 };
 
@@ -101,7 +103,7 @@ TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
         std::vector<std::string> Messages;
         std::string Error;  // empty: none
         std::string Prompt = {};  // caption and text of the prompt Input answers
-        std::optional<std::string> Input = std::nullopt;
+        std::string Input = {};
         const char* Port = nullptr;  // as typed; none: the server's
         std::string Host = "127.0.0.1";
     } cases[] = {
@@ -115,18 +117,13 @@ TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
         // Too long for a host name, so it fails without asking any name server.
         {"a host that does not resolve, then one typed for this send only", {"a@x.test", "b@x.test"}, accepted, sent,
          "", "Invalid Host!: Specify a new host:", "127.0.0.1", nullptr, std::string(130, 'h')},
-        {"host prompt cancelled", {"a@x.test"}, nullptr, none, "Null Remote Address.", "Invalid Host!: Specify a new host:",
-         std::nullopt, nullptr, std::string(130, 'h')},
         {"no recipients", {}, [](TScriptedServer& s) { s.Script(Hello).Script(Bye); }, none, "Incomplete Header."},
         {"refused recipient ends the send at once", {"a@x.test", "b@x.test"},
          [](TScriptedServer& s) {
-             s.Script(Hello).Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n");
-             s.Script("C: RCPT TO:<a@x.test>\nS: 550-5.1.1 No such\nS: 550 5.1.1 user\n").Script(Bye).Close();
+             Envelope(s.Script(Hello), {}).Script("C: RCPT TO:<a@x.test>\nS: 550-5.1.1 No such\nS: 550 5.1.1 user\n");
+             s.Script(Bye).Close();
          },
          {"Recipient \"a@x.test\" not found"}, ""},  // the hang-up that follows is no second box
-        {"end of data refused", {"a@x.test"},
-         [](TScriptedServer& s) { Transaction(s.Script(Hello), {"a@x.test"}).SendLine("554 5.7.1 spam").Script(Bye); },
-         {"Message delivery failure!"}, "554 5.7.1 spam\r\n"},
         {"connection refused", {"a@x.test"}, nullptr, none, "Connection Failed.\n10061:Connection refused."},
         {"port not a number", {"a@x.test"}, nullptr, none, "'25x' is not a valid integer value.", {}, {}, "25x"},
         {"port 0", {"a@x.test"}, nullptr, none, "'0' is not a valid port number.", {}, {}, "0"},
@@ -165,7 +162,7 @@ TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
         EXPECT_EQ(f.Memo1->toPlainText(), "Body text \nsecond");
         const std::vector<std::string> refused{"Please, provide host information", "Please, provide port number"};
         EXPECT_EQ(Dialogs.Texts(TDialogKind::Information), c.Host.empty() ? refused : none);
-        if (c.Messages == sent) { EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos); }
+        if (c.Messages == sent) { EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos) << "with the space"; }
     }
 }
 
@@ -180,7 +177,7 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
         const char* TlsStall = nullptr;  // over implicit TLS instead: where the TLS peer falls silent
     } cases[] = {
         {"greeting", [](TScriptedServer&) {}, "", "Waiting for the server's greeting", "Socket readln aborted."},
-        {"recipients", [&](TScriptedServer& s) { s.Script(Hello).Script(Start + "C: RCPT TO:<b@x.test>\n"); },
+        {"recipients", [](TScriptedServer& s) { Envelope(s.Script(Hello), {"a@x.test"}).Script("C: RCPT TO:<b@x.test>\n"); },
          "RCPT TO:<b@x.test>\r\n", "Sending recipients: 1 of 2", "Socket readln aborted."},
         {"after the final dot", [](TScriptedServer& s) { Transaction(s.Script(Hello)); }, "\r\n.\r\n",
          "Waiting for the server's answer",
@@ -210,7 +207,7 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
         if (c.TlsStall) {
             f.Delivery.Security = TSecurity::Tls;
             f.Delivery.CAFile = certs.File("ca.pem");
-            if (c.Status == " bytes of ") f.ListBox1->addItem(QString::fromStdString(big));
+            if (c.TlsStall == std::string("data")) f.ListBox1->addItem(QString::fromStdString(big));
         }
         const auto silent = [&] {
             if (c.TlsStall) return QFile::exists(QString::fromStdString(certs.File(std::string("stalled-") + c.TlsStall)));
@@ -262,8 +259,7 @@ TEST_F(SendTest, SkippedRefusalsInSeveralTransactionsEndInTheResultsDialog)
 {
     TScriptedServer server;
     Transaction(server.Script(Hello), {"a@x.test"}).SendLine("250 queued");
-    server.Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<b@x.test>\nS: 550 5.1.1 no\n");
-    server.Script(Bye).Start();
+    Envelope(server, {}).Script("C: RCPT TO:<b@x.test>\nS: 550 5.1.1 no\n").Script(Bye).Start();
     Tmainform& f = Window(server.Port());
     f.Delivery = {1, 0, true};
     Dialogs.ExpectResults(TResultsAnswer::SaveReport);
@@ -276,6 +272,6 @@ TEST_F(SendTest, SkippedRefusalsInSeveralTransactionsEndInTheResultsDialog)
     EXPECT_TRUE(Dialogs.Texts(TDialogKind::Error).empty());
     EXPECT_EQ(Dialogs.Shown.back().Rows, (TResultRows{{"b@x.test", "refused", "550 5.1.1 no"}}));
     EXPECT_NE(ReadFile("report.csv").find("\r\nb@x.test,b@x.test,refused,550,550 5.1.1 no,2\r\n"), std::string::npos);
-    EXPECT_EQ(Entries(), std::vector<std::string>{"b@x.test"}) << "kept to fix and resend";
+    EXPECT_EQ(f.Addresses->Items().Items(), std::vector<std::string>{"b@x.test"}) << "kept to fix and resend";
     EXPECT_EQ(Splash->ProgressBar->format(), "recipient 2 of 2");
 }

@@ -294,20 +294,35 @@ protected:
     std::string ProbeError;
 };
 
-TEST_F(DeliveryTest, SettingsLoadWithDefaultsAndComeBackWithoutThePassword)
+TEST_F(DeliveryTest, SettingsLoadWithDefaultsTestConnectionUsesWhatIsShownAndNoPasswordIsSaved)
 {
     WriteFile("settings.ini", "[1.2]\nMaxRecipients=9\nPauseMs=soon\nSkipRefused=1\nSecurity=TLS\nAuthMethod=cram\n");
     EXPECT_EQ(Create().Delivery, (TDeliverySettings{9, 0, true, TSecurity::Tls}));
     WriteFile("settings.ini", "[1.2]\nPort=25\n");  // a settings file of the first version
-    EXPECT_EQ(Window().Delivery, TDeliverySettings{});
-    Dialogs.ExpectDelivery(All, {"s3cret", true});
-    Form->DeliveryBtn->click();
-    EXPECT_EQ(Form->Edit2->text(), "587") << "the port follows the mode";
+    Tmainform& f = Window();
+    EXPECT_EQ(f.Delivery, TDeliverySettings{});
+    Dialogs.ExpectDelivery(All, {"s3cret", true}, true);  // Test connection, then OK
+    f.DeliveryBtn->click();
+    const TSendRequest& r = Probed.at(0);
+    EXPECT_EQ(std::tie(r.Host, r.Port, r.Security, r.CAFile, r.Fingerprint, r.AuthUser, r.Password, r.AuthMethod,
+                       r.ExtendedSmtp, r.AllowPlaintextAuth, r.MaxRecipients),
+              std::make_tuple(std::string("127.0.0.1"), 25, TSecurity::StartTls, std::string("/ca.pem"),
+                              std::string("AB:CD"), std::string("anna"), std::string("s3cret"), amLogin, true, true, 2));
+    EXPECT_TRUE(ProgressDuringProbe) << "the progress window with Stop, above the dialog";
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{"The server offers:\nSTARTTLS\nAUTH PLAIN LOGIN"});
+    EXPECT_EQ(f.Edit2->text(), "587") << "the port follows the mode";
     EXPECT_EQ(Store->Stored, (std::map<std::string, std::string>{{"anna@127.0.0.1", "s3cret"}}));
+
+    ProbeError = "Connection Failed";
+    Dialogs.ExpectDelivery(std::nullopt, {"s3cret"}, true);
+    f.DeliveryBtn->click();
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), std::vector<std::string>{"Connection Failed."});
+    EXPECT_FALSE(Splash->isVisible() || Splash->isModal() || f.Sending());
+    EXPECT_EQ(f.Delivery, All) << "a cancelled dialog changes nothing";
     Dialogs.ExpectDelivery(All, {"s3cret", false});
-    Form->DeliveryBtn->click();
+    f.DeliveryBtn->click();
     EXPECT_TRUE(Store->Stored.empty()) << "Remember unticked: the keyring forgets it";
-    Form->FormClose();
+    f.FormClose();
     EXPECT_EQ(ReadFile("settings.ini").find("s3cret"), std::string::npos);
     // Allowing a login in clear text is chosen anew each session.
     EXPECT_EQ(Create().Delivery, (TDeliverySettings{2, 5, true, TSecurity::StartTls, "anna", amLogin, "/ca.pem", "AB:CD", true}));
@@ -344,26 +359,4 @@ TEST_F(DeliveryTest, PasswordComesFromTheKeyringTheDialogOrIsAskedAtEachSend)
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Information),
               std::vector<std::string>{"No keyring is available: the password is kept only until the program ends."});
     EXPECT_TRUE(Dialogs.Texts(TDialogKind::Input).empty());
-}
-
-TEST_F(DeliveryTest, TestConnectionProbesWhatTheDialogShowsAndReportsTheOffer)
-{
-    Tmainform& f = Window();
-    Dialogs.ExpectDelivery(All, {"token", false}, true);
-    f.DeliveryBtn->click();
-    const TSendRequest& r = Probed.at(0);
-    EXPECT_EQ(std::tie(r.Host, r.Port, r.Security, r.CAFile, r.Fingerprint, r.AuthUser, r.Password, r.AuthMethod,
-                       r.ExtendedSmtp, r.AllowPlaintextAuth, r.MaxRecipients),
-              std::make_tuple(std::string("127.0.0.1"), 25, TSecurity::StartTls, std::string("/ca.pem"),
-                              std::string("AB:CD"), std::string("anna"), std::string("token"), amLogin, true, true, 2));
-    EXPECT_TRUE(ProgressDuringProbe) << "the progress window with Stop, above the dialog";
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{"The server offers:\nSTARTTLS\nAUTH PLAIN LOGIN"});
-    EXPECT_EQ(f.Edit2->text(), "587");
-
-    ProbeError = "Connection Failed";
-    Dialogs.ExpectDelivery(std::nullopt, {"token"}, true);
-    f.DeliveryBtn->click();
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), std::vector<std::string>{"Connection Failed."});
-    EXPECT_FALSE(Splash->isVisible() || Splash->isModal() || f.Sending());
-    EXPECT_EQ(f.Delivery, All) << "a cancelled dialog changes nothing";
 }

@@ -1,7 +1,14 @@
 #pragma once
-// A main window built for one test: scripted dialogs, settings in a temporary file.
+// A main window built for one test: scripted dialogs, settings in a temporary file. The
+// window's widget classes are included here for every test that drives them.
+#include <QAction>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -20,8 +27,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(Dir.isValid());
-        SettingsFile = Path("settings.ini");
-        setenv("QUILLCAST_SETTINGS", SettingsFile.c_str(), 1);
+        setenv("QUILLCAST_SETTINGS", Path("settings.ini").c_str(), 1);
         Splash = std::make_unique<TSplashform>(Dialogs);
     }
     void TearDown() override
@@ -52,16 +58,8 @@ protected:
         Form->ComboBox1->setCurrentIndex(Index);
         Form->ComboBox1Change();
     }
-    // Opens an address list file holding Data through the Open button.
-    void Load(const std::string& Data)
-    {
-        Dialogs.ExpectFile(WriteFile("list.txt", Data));
-        Form->Adrbtn->click();
-    }
-    std::vector<std::string> Entries() const { return Form->Addresses->Items().Items(); }
 
     QTemporaryDir Dir;
-    std::string SettingsFile;
     TScriptedDialogs Dialogs;
     std::unique_ptr<TSplashform> Splash;
     std::unique_ptr<Tmainform> Form;

@@ -1,45 +1,37 @@
-// Send: the window's state into one SMTP conversation, against the scripted loopback
-// server and a real aiosmtpd; prompts, progress texts, Stop and the error report.
+// Send: the window's controls into one request and the outcome into dialogs, against the
+// scripted loopback server, a TLS peer that falls silent, and one real aiosmtpd; Stop.
 #include <QApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
-#include <optional>
 
 #include "AppFixture.h"
 #include "SmtpPeer.h"
 #include "smtp/SmtpClient.h"
+#include "support/PythonPeer.h"
 #include "support/ScriptedServer.h"
 
 namespace {
 
 const char* const Hello = "S: 220 ready\nC: HELO TmpStr\nS: 250 hi\n";
 const char* const Bye = "C: QUIT\nS: 221 bye\n";
-const std::string Start = "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
 
-// RSET, MAIL FROM, one accepted RCPT TO per recipient in this order, DATA and the message.
-TScriptedServer& Transaction(TScriptedServer& S, const std::vector<std::string>& To = {"a@x.test", "b@x.test"})
+// RSET, MAIL FROM and one accepted RCPT TO per recipient in this order.
+TScriptedServer& Envelope(TScriptedServer& S, const std::vector<std::string>& To)
 {
     S.Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n");
     for (const auto& a : To) S.Script("C: RCPT TO:<" + a + ">\nS: 250 ok\n");
-    return S.Script("C: DATA\nS: 354 go\n").ExpectUntil("\r\n.\r\n");
+    return S;
 }
 
-std::vector<std::string> Headers(const QJsonObject& Parsed, const std::string& Name)
+// The envelope, DATA and the message.
+TScriptedServer& Transaction(TScriptedServer& S, const std::vector<std::string>& To = {"a@x.test", "b@x.test"})
 {
-    std::vector<std::string> values;
-    for (const QJsonValue& h : Parsed["headers"].toArray())
-        if (SameText(JsonText(h.toArray()[0]), Name)) values.push_back(JsonText(h.toArray()[1]));
-    return values;
+    return Envelope(S, To).Script("C: DATA\nS: 354 go\n").ExpectUntil("\r\n.\r\n");
 }
 
 }  // namespace
@@ -54,20 +46,8 @@ protected:
         f.Edit5->setText("me@x.test");
         f.Edit4->setText("Me");
         f.Edit1->setText("Hello");
-        f.Memo1->setPlainText("Body text");
+        f.Memo1->setPlainText("Body text\nsecond");
         for (const auto& a : To) f.Addresses->Add(a);
-        // Each handler's status line, in the order the client raised them.
-        TSmtpClient& c = *f.SmtpClient1;
-        auto record = [this, &f](auto Handler) {
-            return [this, &f, Handler](auto&&... Args) {
-                Handler(Args...);
-                Status.push_back(f.Splashform->Label1->text().toStdString());
-            };
-        };
-        c.OnHostResolved = record(c.OnHostResolved);
-        c.OnConnect = record(c.OnConnect);
-        c.OnSendStart = record(c.OnSendStart);
-        c.OnPacketSent = record(c.OnPacketSent);
         return f;
     }
     // After a send the window is back: enabled, progress window and Stop button hidden.
@@ -77,165 +57,79 @@ protected:
         EXPECT_FALSE(Splash->isVisible());
         EXPECT_TRUE(Splash->Button1->isHidden());
         EXPECT_FALSE(Form->Sending());
-        EXPECT_EQ(Form->SmtpClient1->PostMessage().ToBlindCarbonCopy().Count(), 0);
-        EXPECT_EQ(Form->SmtpClient1->PostMessage().Attachments().Count(), 0);
     }
-    std::vector<std::string> Status;
 };
 
-TEST_F(SendTest, DeliversToARealServerInEachModeAndThroughTheHostPrompt)
+TEST_F(SendTest, DeliversToARealServerInEachMode)
 {
     const std::string file = WriteFile("data.bin", std::string(70000, '\x01') + "\xff");
     TSmtpPeer peer;
     ASSERT_NE(peer.Port(), 0) << peer.StartError();
     Tmainform& f = Window(peer.Port(), {"b@x.test", "Ann <a@x.test>"});
     f.ListBox1->addItem(QString::fromStdString(file));
-
-    const std::string bad = std::string(130, 'h') + ".test";
-    f.Edit6->setText(QString::fromStdString(bad));
-    Dialogs.ExpectInput("127.0.0.1");
-    f.Sendbtn->click();
-    EXPECT_EQ(std::tie(Dialogs.Shown[0].Caption, Dialogs.Shown[0].Text),
-              std::make_tuple(std::string("Invalid Host!"), std::string("Specify a new host:")));
-    EXPECT_EQ(peer.Messages().size(), 1u);
-    EXPECT_EQ(f.Edit6->text().toStdString(), bad) << "the typed host is for this send only";
-
     f.Edit6->setText("localhost");  // a name, looked up before connecting
-    Status.clear();
     const std::pair<QRadioButton*, const char*> modes[] = {
-        {f.RadioButton1, "To"}, {f.RadioButton2, "CC"}, {f.RadioButton3, nullptr}};  // where the list shows
+        {f.RadioButton1, "To"}, {f.RadioButton2, "CC"}, {f.RadioButton3, "BCC"}};  // where the list shows
     for (const auto& [button, header] : modes) {
-        SCOPED_TRACE(header ? header : "BCC");
+        SCOPED_TRACE(header);
         button->setChecked(true);
         f.Sendbtn->click();
         ExpectRestored();
-        EXPECT_TRUE(Dialogs.Texts(TDialogKind::Error).empty()) << Dialogs.Texts(TDialogKind::Error)[0];
         const QJsonObject parsed = ParseDelivered(peer.Messages().back());
         EXPECT_EQ(JsonText(parsed["mail_from"]), "me@x.test");
         EXPECT_EQ(parsed["rcpt_tos"].toArray().size(), 2);
         EXPECT_TRUE(parsed["defects"].toArray().isEmpty());
-        EXPECT_TRUE(Headers(parsed, "Bcc").empty());
-        for (const char* line : {"To", "CC"}) {
-            std::string all;
-            for (const auto& v : Headers(parsed, line)) all += v;
-            const bool chosen = header && std::string(header) == line;
-            EXPECT_EQ(all.find("a@x.test") != std::string::npos && all.find("b@x.test") != std::string::npos, chosen)
-                << line << ": " << all;
-        }
-        EXPECT_EQ(Headers(parsed, "Date").size(), 1u);
-        EXPECT_EQ(Headers(parsed, "Subject"), std::vector<std::string>{"Hello"});
+        for (const char* line : {"To", "CC"})
+            EXPECT_EQ(HeaderValue(parsed, line), std::string(header) == line ? "Ann <a@x.test>,b@x.test" : "") << line;
+        EXPECT_TRUE(parsed["date_valid"].toBool());
+        EXPECT_EQ(JsonText(parsed["subject"]), "Hello");
         const QJsonArray parts = parsed["attachments"].toArray();
         ASSERT_EQ(parts.size(), 1) << "attachments do not pile up from one send to the next";
         EXPECT_EQ(JsonText(parts[0].toObject()["sha256"]), Sha256Hex(ReadFile("data.bin")));
     }
-    EXPECT_EQ(peer.Messages().size(), 4u);
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>(4, "Sent successfully"));
-    ASSERT_GE(Status.size(), 2u);
-    EXPECT_EQ(Status[0], "Connecting");
-    EXPECT_EQ(Status[1], "Connected");
+    EXPECT_EQ(peer.Messages().size(), 3u);
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>(3, "Sent successfully"));
+    EXPECT_TRUE(Dialogs.Texts(TDialogKind::Error).empty());
 }
 
-TEST_F(SendTest, EmptyHostAndPortAreRefusedAndEachPressAddsASpace)
+TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
 {
-    Tmainform& f = Create();
-    f.Edit6->clear();
-    f.Edit2->clear();
-    f.Memo1->setPlainText("first\nsecond");
-    for (int i = 0; i < 3; ++i) f.Sendbtn->click();
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Information),
-              (std::vector<std::string>{"Please, provide host information", "Please, provide port number",
-                                        "Please, provide host information", "Please, provide port number",
-                                        "Please, provide host information", "Please, provide port number"}));
-    EXPECT_EQ(f.Memo1->toPlainText(), "first   \nsecond");
-    EXPECT_FALSE(Splash->isVisible());
-    EXPECT_TRUE(f.isEnabled());
-
-    f.Memo1->clear();
-    f.Edit6->setText("h");
-    f.Send1->trigger();
-    EXPECT_EQ(f.Memo1->toPlainText(), " ") << "an empty body becomes one space";
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Information).back(), "Please, provide port number");
-}
-
-TEST_F(SendTest, ProgressTextsPromptsAndSuccessShownBeforeQuit)
-{
-    struct Case {
-        const char* Name;
-        std::string Greeting;                // up to the accepted HELO
-        std::optional<std::string> UserId;  // typed into the prompt after a refused HELO
-        std::vector<std::string> Status;     // the texts before the byte counts
-        std::string Success;
-    } cases[] = {
-        // A numeric host is not looked up, so the resolved handler never runs.
-        {"accepted HELO", Hello, std::nullopt, {"Connected", "Starting"}, "Sent successfully"},
-        {"HELO refused, then a new user ID",
-         "S: 220 ready\nC: HELO TmpStr\nS: 501 who are you\nC: HELO typed-id\nS: 250 hi\n", "typed-id",
-         {"Connected", "Starting"}, "Sent successfully"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        Dialogs.Clear();
-        Status.clear();
-        TScriptedServer server;
-        Transaction(server.Script(c.Greeting)).SendLine("250 queued").Script(Bye);
-        server.Start();
-        Tmainform& f = Window(server.Port());
-        if (c.UserId) Dialogs.ExpectInput(*c.UserId);
-        bool checked = false;
-        Dialogs.OnShow = [&](const TShownDialog& d) {
-            if (d.Text != c.Success) return;
-            checked = true;
-            EXPECT_EQ(server.Received().find("QUIT"), std::string::npos) << "QUIT waits for the box to close";
-            EXPECT_TRUE(Splash->isVisible());
-            EXPECT_FALSE(f.isEnabled());
-        };
-        f.Sendbtn->click();
-        Dialogs.OnShow = nullptr;
-        EXPECT_TRUE(checked);
-        EXPECT_TRUE(server.Finished());
-        ExpectRestored();
-        EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{c.Success});
-        if (c.UserId) {
-            EXPECT_EQ(Dialogs.Shown[0].Caption, "Authentication Needed");
-            EXPECT_EQ(Dialogs.Shown[0].Text, "Enter UserID: ");
-            EXPECT_EQ(f.Edit3->text(), "TmpStr") << "the typed ID is for this send only";
-        }
-        const size_t n = c.Status.size();
-        ASSERT_GT(Status.size(), n);
-        EXPECT_EQ(std::vector<std::string>(Status.begin(), Status.begin() + n), c.Status);
-        const QString total = QString::number(f.SmtpClient1->BytesTotal());
-        EXPECT_EQ(Status.back(), QString("%1 bytes of %2 sent").arg(total, total).toStdString());
-        EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos) << "the press's space is sent";
-    }
-}
-
-TEST_F(SendTest, FailuresAreReportedAfterTheWindowIsBack)
-{
+    const auto accepted = [](TScriptedServer& s) { Transaction(s.Script(Hello)).SendLine("250 queued").Script(Bye); };
+    const std::vector<std::string> sent{"Sent successfully"}, none;
     struct Case {
         const char* Name;
         std::vector<std::string> To;
         std::function<void(TScriptedServer&)> Script;  // none: nothing listens
         std::vector<std::string> Messages;
         std::string Error;  // empty: none
-        const char* PortText = nullptr;
-        std::string HostText = {};  // one that does not resolve; the prompt is cancelled
+        std::string Prompt = {};  // caption and text of the prompt Input answers
+        std::string Input = {};
+        const char* Port = nullptr;  // as typed; none: the server's
+        std::string Host = "127.0.0.1";
     } cases[] = {
-        {"no recipients", {}, [](TScriptedServer& s) { s.Script(Hello).Script(Bye); }, {}, "Incomplete Header."},
+        {"accepted", {"a@x.test", "b@x.test"}, accepted, sent, ""},
+        {"HELO refused, then a user ID typed for this send only", {"a@x.test", "b@x.test"},
+         [](TScriptedServer& s) {
+             s.Script("S: 220 ready\nC: HELO TmpStr\nS: 501 who are you\nC: HELO typed-id\nS: 250 hi\n");
+             Transaction(s).SendLine("250 queued").Script(Bye);
+         },
+         sent, "", "Authentication Needed: Enter UserID: ", "typed-id"},
+        // Too long for a host name, so it fails without asking any name server.
+        {"a host that does not resolve, then one typed for this send only", {"a@x.test", "b@x.test"}, accepted, sent,
+         "", "Invalid Host!: Specify a new host:", "127.0.0.1", nullptr, std::string(130, 'h')},
+        {"no recipients", {}, [](TScriptedServer& s) { s.Script(Hello).Script(Bye); }, none, "Incomplete Header."},
         {"refused recipient ends the send at once", {"a@x.test", "b@x.test"},
          [](TScriptedServer& s) {
-             s.Script(Hello).Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n");
-             s.Script("C: RCPT TO:<a@x.test>\nS: 550-5.1.1 No such\nS: 550 5.1.1 user\n").Script(Bye).Close();
+             Envelope(s.Script(Hello), {}).Script("C: RCPT TO:<a@x.test>\nS: 550-5.1.1 No such\nS: 550 5.1.1 user\n");
+             s.Script(Bye).Close();
          },
          {"Recipient \"a@x.test\" not found"}, ""},  // the hang-up that follows is no second box
-        {"end of data refused", {"a@x.test"},
-         [](TScriptedServer& s) { Transaction(s.Script(Hello), {"a@x.test"}).SendLine("554 5.7.1 spam").Script(Bye); },
-         {"Message delivery failure!"}, "554 5.7.1 spam\r\n"},
-        {"connection refused", {"a@x.test"}, nullptr, {}, "Connection Failed.\n10061:Connection refused."},
-        {"port not a number", {"a@x.test"}, nullptr, {}, "'25x' is not a valid integer value.", "25x"},
-        {"port 0", {"a@x.test"}, nullptr, {}, "'0' is not a valid port number.", "0"},
-        {"port above 65535", {"a@x.test"}, nullptr, {}, "'65536' is not a valid port number.", "65536"},
-        // Too long for a host name, so it fails without asking any name server.
-        {"host prompt cancelled", {"a@x.test"}, nullptr, {}, "Null Remote Address.", nullptr, std::string(130, 'h')},
+        {"connection refused", {"a@x.test"}, nullptr, none, "Connection Failed.\n10061:Connection refused."},
+        {"port not a number", {"a@x.test"}, nullptr, none, "'25x' is not a valid integer value.", {}, {}, "25x"},
+        {"port 0", {"a@x.test"}, nullptr, none, "'0' is not a valid port number.", {}, {}, "0"},
+        {"port above 65535", {"a@x.test"}, nullptr, none, "'65536' is not a valid port number.", {}, {}, "65536"},
+        // Each press, refused or not, adds a space to the body's first line.
+        {"no host and no port", {"a@x.test"}, nullptr, none, "", {}, {}, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -248,20 +142,27 @@ TEST_F(SendTest, FailuresAreReportedAfterTheWindowIsBack)
             port = server.Port();
         }
         Tmainform& f = Window(port, c.To);
-        if (c.PortText) f.Edit2->setText(c.PortText);
-        if (!c.HostText.empty()) {
-            f.Edit6->setText(QString::fromStdString(c.HostText));
-            Dialogs.ExpectInput(std::nullopt);
-        }
+        f.Edit6->setText(QString::fromStdString(c.Host));
+        if (c.Port) f.Edit2->setText(c.Port);
+        if (!c.Prompt.empty()) Dialogs.ExpectInput(c.Input);
         Dialogs.OnShow = [&](const TShownDialog& d) {
+            if (d.Kind == TDialogKind::Input) { EXPECT_EQ(d.Caption + ": " + d.Text, c.Prompt); }
             if (d.Kind == TDialogKind::Error) { EXPECT_TRUE(f.isEnabled()) << "reported after the clean-up"; }
+            if (d.Text != sent[0]) return;
+            EXPECT_EQ(server.Received().find("QUIT"), std::string::npos) << "QUIT waits for the box to close";
+            EXPECT_TRUE(Splash->isVisible() && !f.isEnabled());
         };
         f.Sendbtn->click();
         Dialogs.OnShow = nullptr;
         ExpectRestored();
         EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), c.Messages);
-        EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), c.Error.empty() ? std::vector<std::string>() : std::vector{c.Error});
+        EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), c.Error.empty() ? none : std::vector{c.Error});
         if (c.Script) { EXPECT_TRUE(server.Finished()); }
+        EXPECT_EQ(f.Edit6->text().toStdString() + " " + f.Edit3->text().toStdString(), c.Host + " TmpStr");
+        EXPECT_EQ(f.Memo1->toPlainText(), "Body text \nsecond");
+        const std::vector<std::string> refused{"Please, provide host information", "Please, provide port number"};
+        EXPECT_EQ(Dialogs.Texts(TDialogKind::Information), c.Host.empty() ? refused : none);
+        if (c.Messages == sent) { EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos) << "with the space"; }
     }
 }
 
@@ -271,30 +172,51 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
         const char* Name;
         std::function<void(TScriptedServer&)> Silent;  // the server falls silent after this
         std::string At;      // received when Stop is pressed; empty: the connection alone
-        std::string Status;  // the progress line then
+        std::string Status;  // (part of) the progress line then
         std::string Error;
+        const char* TlsStall = nullptr;  // over implicit TLS instead: where the TLS peer falls silent
     } cases[] = {
         {"greeting", [](TScriptedServer&) {}, "", "Waiting for the server's greeting", "Socket readln aborted."},
-        {"recipients", [&](TScriptedServer& s) { s.Script(Hello).Script(Start + "C: RCPT TO:<b@x.test>\n"); },
+        {"recipients", [](TScriptedServer& s) { Envelope(s.Script(Hello), {"a@x.test"}).Script("C: RCPT TO:<b@x.test>\n"); },
          "RCPT TO:<b@x.test>\r\n", "Sending recipients: 1 of 2", "Socket readln aborted."},
         {"after the final dot", [](TScriptedServer& s) { Transaction(s.Script(Hello)); }, "\r\n.\r\n",
          "Waiting for the server's answer",
          "Socket readln aborted.\nThe whole message had gone out: the server may already have taken it."},
+        {"TLS handshake", nullptr, "", "Waiting for the server's greeting", "TLS handshake aborted.", "handshake"},
+        {"TLS message, the server no longer reading", nullptr, "", " bytes of ", "Socket send aborted.", "data"},
     };
+    // One TLS peer for the TLS cases: it falls silent on each one's first connection and
+    // serves the send after it. The message outgrows what the socket buffers hold.
+    TTempDir certs;
+    QStringList stalls;
+    for (const auto& c : cases)
+        if (c.TlsStall) stalls << "--stall" << c.TlsStall;
+    TPythonPeer peer("app/stalling_tls_peer.py", stalls << "--dir" << QString::fromStdString(certs.Path()));
+    ASSERT_NE(peer.Port(), 0) << peer.Line.toStdString();
+    const std::string big = WriteFile("big.bin", std::string(8 << 20, 'x'));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Dialogs.Clear();
         TScriptedServer server;
-        c.Silent(server.Accept());
-        // No QUIT on the stopped connection: it is closed at once; the next send is served.
-        Transaction(server.ExpectClose().Accept().Script(Hello)).SendLine("250 queued").Script(Bye).Start();
-        Tmainform& f = Window(server.Port());
+        if (!c.TlsStall) {
+            c.Silent(server.Accept());
+            // No QUIT on the stopped connection: it is closed at once; the next send is served.
+            Transaction(server.ExpectClose().Accept().Script(Hello)).SendLine("250 queued").Script(Bye).Start();
+        }
+        Tmainform& f = Window(c.TlsStall ? peer.Port() : server.Port());
+        if (c.TlsStall) {
+            f.Delivery.Security = TSecurity::Tls;
+            f.Delivery.CAFile = certs.File("ca.pem");
+            if (c.TlsStall == std::string("data")) f.ListBox1->addItem(QString::fromStdString(big));
+        }
+        const auto silent = [&] {
+            if (c.TlsStall) return QFile::exists(QString::fromStdString(certs.File(std::string("stalled-") + c.TlsStall)));
+            return server.Connections() > 0 && server.Received().find(c.At) != std::string::npos;
+        };
         bool pressed = false;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (pressed || server.Connections() == 0 || server.Received().find(c.At) == std::string::npos ||
-                Splash->Label1->text().toStdString() != c.Status)
-                return;
+            if (pressed || !silent() || !Splash->Label1->text().contains(QString::fromStdString(c.Status))) return;
             pressed = true;
             Splash->Button1->click();  // there from the first moment
             EXPECT_TRUE(f.isEnabled()) << "the window comes back at once";
@@ -305,7 +227,7 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
         poll.stop();
         EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), std::vector{c.Error}) << "none unless Stop was pressed";
         QApplication::processEvents();  // the press kept during the unwinding
-        EXPECT_TRUE(server.Finished());
+        if (!c.TlsStall) { EXPECT_TRUE(server.Finished()); }
         EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{"Sent successfully"});
         ExpectRestored();
     }
@@ -337,8 +259,7 @@ TEST_F(SendTest, SkippedRefusalsInSeveralTransactionsEndInTheResultsDialog)
 {
     TScriptedServer server;
     Transaction(server.Script(Hello), {"a@x.test"}).SendLine("250 queued");
-    server.Script("C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<b@x.test>\nS: 550 5.1.1 no\n");
-    server.Script(Bye).Start();
+    Envelope(server, {}).Script("C: RCPT TO:<b@x.test>\nS: 550 5.1.1 no\n").Script(Bye).Start();
     Tmainform& f = Window(server.Port());
     f.Delivery = {1, 0, true};
     Dialogs.ExpectResults(TResultsAnswer::SaveReport);
@@ -350,9 +271,7 @@ TEST_F(SendTest, SkippedRefusalsInSeveralTransactionsEndInTheResultsDialog)
     EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{"Sent successfully"});
     EXPECT_TRUE(Dialogs.Texts(TDialogKind::Error).empty());
     EXPECT_EQ(Dialogs.Shown.back().Rows, (TResultRows{{"b@x.test", "refused", "550 5.1.1 no"}}));
-    EXPECT_EQ(ReadFile("report.csv"), "entry,address,outcome,code,reply,transaction\r\n"
-                                      "a@x.test,a@x.test,accepted,250,250 ok,1\r\n"
-                                      "b@x.test,b@x.test,refused,550,550 5.1.1 no,2\r\n");
-    EXPECT_EQ(Entries(), std::vector<std::string>{"b@x.test"}) << "kept to fix and resend";
+    EXPECT_NE(ReadFile("report.csv").find("\r\nb@x.test,b@x.test,refused,550,550 5.1.1 no,2\r\n"), std::string::npos);
+    EXPECT_EQ(f.Addresses->Items().Items(), std::vector<std::string>{"b@x.test"}) << "kept to fix and resend";
     EXPECT_EQ(Splash->ProgressBar->format(), "recipient 2 of 2");
 }

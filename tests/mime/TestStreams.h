@@ -1,11 +1,12 @@
 #pragma once
-// Test data and stream doubles for the mime tests: a memory stream that records the calls it gets and
-// can be told to refuse writes, fail reads, or stop delivering before its end.
+// Test data, stream doubles and error capture for the mime tests: a memory stream that records the
+// calls it gets and can be told to refuse writes, fail reads, or stop delivering before its end.
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "base/Stream.h"
 
 class TProbeStream : public TMemoryStream {
@@ -39,4 +40,16 @@ inline std::string RandomBytes(size_t n, unsigned seed)
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
     return s;
+}
+
+// The message of the E that Fn raised; "" when it raised nothing.
+template <typename E, typename F>
+std::string MessageOf(F&& Fn)
+{
+    try {
+        Fn();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return "";
 }

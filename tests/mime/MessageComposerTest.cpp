@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <regex>
 #include <thread>
 
@@ -57,21 +57,19 @@ std::string ReadAll(TStream& s, int32_t Piece)
 QJsonObject ParsedByPython(const TTempDir& dir, const std::string& message)
 {
     const std::string cmd = std::string(QUILLCAST_PYTHON) + " " + MIME_TEST_DIR + "/parse_message.py " +
-                            dir.Write("message.eml", message);
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string json;
-    char buf[65536];
-    for (size_t n; p && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) json.append(buf, n);
-    EXPECT_TRUE(p && pclose(p) == 0) << "the parser failed: " << cmd;
-    return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+                            dir.Write("message.eml", message) + " >" + dir.File("parsed.json");
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << "the parser failed: " << cmd;
+    return QJsonDocument::fromJson(QByteArray::fromStdString(dir.Read("parsed.json"))).object();
 }
 
 }  // namespace
 
-// Header lines in their forms and order (no Bcc); no value may start a line of its own;
-// non-ASCII text is sent as 8-bit UTF-8; body lines are dot-stuffed, and an entry holding
-// line breaks is lines of their own (its "." cannot end the data).
-TEST(MessageComposer, HeaderLinesAndBody)
+// Header lines in their forms and order (no Bcc), the subtype in the content type; no
+// value may start a line of its own. With attachments the message is multipart whatever
+// the subtype: the text part (non-ASCII text is sent as 8-bit UTF-8; lines are dot-stuffed,
+// and an entry holding line breaks is lines of their own, so its "." cannot end the data),
+// one part per file named by its last path element, the closing delimiter.
+TEST(MessageComposer, HeaderLinesAndParts)
 {
     TPostMessage m;
     m.SetFromName("Ann Smith");
@@ -83,68 +81,50 @@ TEST(MessageComposer, HeaderLinesAndBody)
     m.SetLocalProgram("Created by Veskor");
     m.SetReplyTo("r@x.org");
     m.SetDate("Sun, 06 Dec 2026 10:00:00 +0000");
-    EXPECT_EQ(Compose(m),
+    EXPECT_EQ(Compose(m, mtHtml),
               "From: Ann Smith<ann@x.org>\r\nTo: b@x.org,Bob <c@x.org>, d@x.org\r\nCC: e@x.org\r\nSubject: Hi\r\n"
               "X-Mailer: Created by Veskor\r\nReply-To: r@x.org\r\nDate: Sun, 06 Dec 2026 10:00:00 +0000\r\n"
-              "Mime-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n");
+              "Mime-Version: 1.0\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n");
 
+    TTempDir dir;
     TPostMessage bare;
     bare.ToCarbonCopy().Add("x@y");
     bare.ToCarbonCopy().Add("z@y\r\nBcc: v@y");
     bare.SetDate(std::string("D\nX-Evil: 1\0", 12));
     for (const char* line : {"Привет", ".", "..a", " .x", "", ".end", "x\r.\ny\r\n"}) bare.Body().Add(line);
-    EXPECT_EQ(Compose(bare, mtHtml),
-              "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
-              "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-              "Привет\r\n..\r\n...a\r\n .x\r\n\r\n..end\r\nx\r\n..\r\ny\r\n\r\n");
+    bare.Attachments().Add(dir.Write("hello.txt", "Hello, world!\n"));
+    std::string b;
+    const std::string composed = Compose(bare, mtHtml, uuMime, nullptr, &b);
+    EXPECT_TRUE(std::regex_match(b, std::regex("={20}54535[^=]*\\d\\d[^=]*===="))) << b;
+    EXPECT_EQ(composed, "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
+                        "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n--" + b +
+                        "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+                        "Привет\r\n..\r\n...a\r\n .x\r\n\r\n..end\r\nx\r\n..\r\ny\r\n\r\n--" + b +
+                        "\r\nContent-Type: application/octet-stream; name=\"hello.txt\"\r\n"
+                        "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"hello.txt\"\r\n"
+                        "\r\nSGVsbG8sIHdvcmxkIQo=\r\n--" + b + "--\r\n");
 }
 
-// With attachments the message is multipart whatever the subtype: the text part, one part
-// per file named by its last path element, the closing delimiter; uuencoded parts announce
-// themselves and are dot-stuffed (the length character of 14 bytes is "."). Events come
-// around each file; a missing file or a directory is reported, then raised.
-TEST(MessageComposer, AttachmentPartsEventsAndFailures)
+// A missing file and a directory alike: reported after the events of the files before
+// it, then raised as an open failure. An entry's name is its last path element.
+TEST(MessageComposer, AttachmentEventsFailuresAndNames)
 {
     TTempDir dir;
-    fs::create_directory(dir.Path() + "/sub");
-    const std::string empty = dir.Write("empty.dat", "");
-    const std::string hello = dir.Write("sub/hello.txt", "Hello, world!\n");
-    TPostMessage m;
-    m.Attachments().Add(empty);
-    m.Attachments().Add(hello);
-    std::vector<std::string> events;
-    TMessageComposer composer;
-    composer.OnEncodeStart = [&](const std::string& f) { events.push_back("start " + f); };
-    composer.OnEncodeEnd = [&](const std::string& f) { events.push_back("end " + f); };
-    composer.OnAttachmentNotFound = [&](const std::string& f) { events.push_back("missing " + f); };
-    // The uuencoded line is Python's binascii.b2a_uu without its padding character.
-    const std::tuple<UUMethods, std::string, std::string, std::string> cases[] = {
-        {uuMime, "base64", "", "SGVsbG8sIHdvcmxkIQo=\r\n"},
-        {uuCode, "x-uuencode", "`\r\n", "..2&5L;&\\L('=O<FQD(0H\r\n`\r\n"}};
-    for (const auto& [method, encoding, emptyLines, helloLines] : cases) {
-        events.clear();
-        std::string b;
-        const std::string composed = Compose(m, mtHtml, method, &composer, &b);
-        const auto part = [&](const std::string& name) {
-            return "--" + b + "\r\nContent-Type: application/octet-stream; name=\"" + name +
-                   "\"\r\nContent-Transfer-Encoding: " + encoding +
-                   "\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
-        };
-        EXPECT_TRUE(std::regex_match(b, std::regex("={20}54535[^=]*\\d\\d[^=]*===="))) << b;
-        EXPECT_EQ(composed, "From: <>\r\nMime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + b +
-                                "\"\r\n\r\n--" + b + "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" +
-                                part("empty.dat") + emptyLines + part("hello.txt") + helloLines + "--" + b + "--\r\n");
-        EXPECT_EQ(events, (std::vector<std::string>{"start " + empty, "end " + empty, "start " + hello, "end " + hello}));
+    const std::string first = dir.Write("first", "1");
+    for (const std::string& bad : {dir.File("missing.txt"), dir.Path()}) {
+        TPostMessage m;
+        m.Attachments().Add(first);
+        m.Attachments().Add(bad);
+        std::vector<std::string> events;
+        TMessageComposer composer;
+        composer.OnEncodeStart = [&](const std::string& f) { events.push_back("start " + f); };
+        composer.OnEncodeEnd = [&](const std::string& f) { events.push_back("end " + f); };
+        composer.OnAttachmentNotFound = [&](const std::string& f) { events.push_back("missing " + f); };
+        EXPECT_EQ(MessageOf<EFOpenError>([&] { Compose(m, mtPlain, uuMime, &composer); }), "Cannot open file " + bad);
+        EXPECT_EQ(events, (std::vector<std::string>{"start " + first, "end " + first, "missing " + bad}));
     }
     for (const char* entry : {"C:\\docs\\report.txt", "C:report.txt", "report.txt", "/a/b:report.txt"})
         EXPECT_EQ(TMessageComposer::AttachmentName(entry), "report.txt") << entry;
-
-    for (const std::string& bad : {dir.File("missing.txt"), dir.File("sub")}) {
-        events.clear();
-        m.Attachments().SetText(hello + "\r\n" + bad);
-        EXPECT_EQ(MessageOf<EFOpenError>([&] { Compose(m, mtPlain, uuMime, &composer); }), "Cannot open file " + bad);
-        EXPECT_EQ(events, (std::vector<std::string>{"start " + hello, "end " + hello, "missing " + bad}));
-    }
 }
 
 // Each message streams byte for byte as it is composed in memory, whatever the reader's
@@ -157,15 +137,9 @@ TEST(MessageComposer, AttachmentPartsEventsAndFailures)
 TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
 {
     TTempDir dir;
-    std::map<std::string, std::string> content;
-    const std::string fifo = dir.File("fifo.bin");
+    const std::string fifo = dir.File("fifo.bin"), fifoData = RandomBytes(70001, 1);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    content[fifo] = RandomBytes(70001, 1);
-    const auto file = [&](const std::string& name, size_t n) {
-        const std::string path = dir.Write(name, RandomBytes(n, static_cast<unsigned>(n)));
-        content[path] = RandomBytes(n, static_cast<unsigned>(n));
-        return path;
-    };
+    const auto file = [&](const std::string& name, size_t n) { return dir.Write(name, RandomBytes(n, n)); };
     // Lines around the quoted-printable soft-break limit (76) and the SMTP limit (998), with
     // the bytes to be encoded where a break falls.
     std::string lines = "Здравствуйте!\r\n.\r\n.x";
@@ -192,7 +166,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         {"", {file("one", 100000)}, uuMime, ""},
         {lines, {file("a", 1), file("b", 45), file("c", 46), file("отчёт.txt", 786439), file("my \"draft\".txt", 0)},
          uuMime, "quoted-printable"},
-        {"x", {file("u1", 59), file("u2", 45014), file("u3", 0)}, uuCode, ""},
+        {"x", {file("u1", 58), file("u2", 45), file("u3", 45014), file("u4", 0)}, uuCode, ""},
         {"x", {fifo, file("g", 3000)}, uuMime, ""},
     };
     ASSERT_NE(std::setlocale(LC_TIME, "ja_JP.UTF-8"), nullptr) << "scripts/install-deps generates ja_JP.UTF-8";
@@ -207,7 +181,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         TMessageBodyStream body;
         std::vector<std::string> events;
         for (bool streamed : {false, true}) {
-            if (!files.empty() && files[0] == fifo) Feed(fifo, content[fifo]);
+            if (!files.empty() && files[0] == fifo) Feed(fifo, fifoData);
             if (streamed) composer.OnEncodeEnd = [&](const std::string& f) { events.push_back(f); };
             streamed ? composer.ComposeMessage(m, mtPlain, method, header, boundary, body)
                      : composer.ComposeMessage(m, mtPlain, method, header, oracleBoundary, oracle);
@@ -232,7 +206,6 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         const QJsonObject o = ParsedByPython(dir, h + "\r\n" + expected);
         EXPECT_EQ(o["subject"].toString().toStdString(), m.Subject());
         EXPECT_EQ(o["from_name"].toString().toStdString(), m.FromName());
-        EXPECT_EQ(o["from_addr"].toString().toStdString(), m.FromAddress());
         EXPECT_EQ(o["to"].toArray(), to);
         EXPECT_EQ(o["to_names"].toArray()[0].toString().toStdString(), "Пётр Сидоров");
         EXPECT_TRUE(o["defects"].toArray().isEmpty());
@@ -247,8 +220,8 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
             const QJsonObject part = parts[static_cast<qsizetype>(i + 1)].toObject();
             EXPECT_EQ(part["filename"].toString().toStdString(), fs::path(files[i]).filename().string());
             EXPECT_TRUE(part["defects"].toArray().isEmpty()) << files[i];
-            EXPECT_TRUE(QByteArray::fromHex(part["hex"].toString().toLatin1()).toStdString() == content[files[i]])
-                << files[i];
+            const std::string data = files[i] == fifo ? fifoData : dir.Read(fs::path(files[i]).filename());
+            EXPECT_TRUE(QByteArray::fromHex(part["hex"].toString().toLatin1()).toStdString() == data) << files[i];
         }
     }
     std::setlocale(LC_TIME, "C");

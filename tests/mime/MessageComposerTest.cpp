@@ -5,13 +5,10 @@
 #include <QJsonObject>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
-#include <thread>
 
 #include "TestStreams.h"
 #include "mime/MessageComposer.h"
@@ -23,26 +20,14 @@ namespace {
 
 // The header block, the empty line and the body, composed in memory into a header and a
 // body that already held something (the composer must empty them first).
-std::string Compose(const TPostMessage& msg, TSubType sub = mtPlain, UUMethods method = uuMime,
-                    TMessageComposer* composer = nullptr, std::string* boundary = nullptr)
+std::string Compose(const TPostMessage& msg, TSubType sub, TMessageComposer& composer, std::string& boundary)
 {
-    TMessageComposer local;
-    std::string unused;
     TExStringList header;
     header.Add("stale line");
     TMemoryStream body;
     body.WriteString("stale body");
-    (composer ? *composer : local).ComposeMessage(msg, sub, method, header, boundary ? *boundary : unused, body);
+    composer.ComposeMessage(msg, sub, uuMime, header, boundary, body);
     return header.Text() + "\r\n" + body.DataString();
-}
-
-// Writes data into a FIFO from another thread (the reader opens it).
-void Feed(const std::string& fifo, const std::string& data)
-{
-    std::thread([fifo, data] {
-        FILE* f = std::fopen(fifo.c_str(), "wb");
-        if (f) std::fwrite(data.data(), 1, data.size(), f), std::fclose(f);
-    }).detach();
 }
 
 // The streamed body, read in pieces of Piece bytes.
@@ -68,9 +53,17 @@ QJsonObject ParsedByPython(const TTempDir& dir, const std::string& message)
 // value may start a line of its own. With attachments the message is multipart whatever
 // the subtype: the text part (non-ASCII text is sent as 8-bit UTF-8; lines are dot-stuffed,
 // and an entry holding line breaks is lines of their own, so its "." cannot end the data),
-// one part per file named by its last path element, the closing delimiter.
-TEST(MessageComposer, HeaderLinesAndParts)
+// one part per file named by its last path element, the closing delimiter. A missing file
+// and a directory alike are reported after the events of the files before them, then
+// raised as an open failure.
+TEST(MessageComposer, HeaderLinesPartsAndMissingFiles)
 {
+    std::vector<std::string> events;
+    TMessageComposer composer;
+    composer.OnEncodeStart = [&](const std::string& f) { events.push_back("start " + f); };
+    composer.OnEncodeEnd = [&](const std::string& f) { events.push_back("end " + f); };
+    composer.OnAttachmentNotFound = [&](const std::string& f) { events.push_back("missing " + f); };
+    std::string b;
     TPostMessage m;
     m.SetFromName("Ann Smith");
     m.SetFromAddress("ann@x.org");
@@ -81,7 +74,7 @@ TEST(MessageComposer, HeaderLinesAndParts)
     m.SetLocalProgram("Created by Veskor");
     m.SetReplyTo("r@x.org");
     m.SetDate("Sun, 06 Dec 2026 10:00:00 +0000");
-    EXPECT_EQ(Compose(m, mtHtml),
+    EXPECT_EQ(Compose(m, mtHtml, composer, b),
               "From: Ann Smith<ann@x.org>\r\nTo: b@x.org,Bob <c@x.org>, d@x.org\r\nCC: e@x.org\r\nSubject: Hi\r\n"
               "X-Mailer: Created by Veskor\r\nReply-To: r@x.org\r\nDate: Sun, 06 Dec 2026 10:00:00 +0000\r\n"
               "Mime-Version: 1.0\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n");
@@ -92,9 +85,9 @@ TEST(MessageComposer, HeaderLinesAndParts)
     bare.ToCarbonCopy().Add("z@y\r\nBcc: v@y");
     bare.SetDate(std::string("D\nX-Evil: 1\0", 12));
     for (const char* line : {"Привет", ".", "..a", " .x", "", ".end", "x\r.\ny\r\n"}) bare.Body().Add(line);
-    bare.Attachments().Add(dir.Write("hello.txt", "Hello, world!\n"));
-    std::string b;
-    const std::string composed = Compose(bare, mtHtml, uuMime, nullptr, &b);
+    const std::string hello = dir.Write("sub/hello.txt", "Hello, world!\n");
+    bare.Attachments().Add(hello);
+    const std::string composed = Compose(bare, mtHtml, composer, b);
     EXPECT_TRUE(std::regex_match(b, std::regex("={20}54535[^=]*\\d\\d[^=]*===="))) << b;
     EXPECT_EQ(composed, "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
                         "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n--" + b +
@@ -103,28 +96,15 @@ TEST(MessageComposer, HeaderLinesAndParts)
                         "\r\nContent-Type: application/octet-stream; name=\"hello.txt\"\r\n"
                         "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"hello.txt\"\r\n"
                         "\r\nSGVsbG8sIHdvcmxkIQo=\r\n--" + b + "--\r\n");
-}
-
-// A missing file and a directory alike: reported after the events of the files before
-// it, then raised as an open failure. An entry's name is its last path element.
-TEST(MessageComposer, AttachmentEventsFailuresAndNames)
-{
-    TTempDir dir;
-    const std::string first = dir.Write("first", "1");
-    for (const std::string& bad : {dir.File("missing.txt"), dir.Path()}) {
-        TPostMessage m;
-        m.Attachments().Add(first);
-        m.Attachments().Add(bad);
-        std::vector<std::string> events;
-        TMessageComposer composer;
-        composer.OnEncodeStart = [&](const std::string& f) { events.push_back("start " + f); };
-        composer.OnEncodeEnd = [&](const std::string& f) { events.push_back("end " + f); };
-        composer.OnAttachmentNotFound = [&](const std::string& f) { events.push_back("missing " + f); };
-        EXPECT_EQ(MessageOf<EFOpenError>([&] { Compose(m, mtPlain, uuMime, &composer); }), "Cannot open file " + bad);
-        EXPECT_EQ(events, (std::vector<std::string>{"start " + first, "end " + first, "missing " + bad}));
-    }
     for (const char* entry : {"C:\\docs\\report.txt", "C:report.txt", "report.txt", "/a/b:report.txt"})
         EXPECT_EQ(TMessageComposer::AttachmentName(entry), "report.txt") << entry;
+
+    for (const std::string& bad : {dir.File("missing.txt"), dir.File("sub")}) {
+        events.clear();
+        bare.Attachments().SetText(hello + "\r\n" + bad);
+        EXPECT_EQ(MessageOf<EFOpenError>([&] { Compose(bare, mtPlain, composer, b); }), "Cannot open file " + bad);
+        EXPECT_EQ(events, (std::vector<std::string>{"start " + hello, "end " + hello, "missing " + bad}));
+    }
 }
 
 // Each message streams byte for byte as it is composed in memory, whatever the reader's
@@ -137,7 +117,7 @@ TEST(MessageComposer, AttachmentEventsFailuresAndNames)
 TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
 {
     TTempDir dir;
-    const std::string fifo = dir.File("fifo.bin"), fifoData = RandomBytes(70001, 1);
+    const std::string fifo = dir.File("fifo.bin"), fifoSource = dir.Write("fifo.src", RandomBytes(70001, 1));
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const auto file = [&](const std::string& name, size_t n) { return dir.Write(name, RandomBytes(n, n)); };
     // Lines around the quoted-printable soft-break limit (76) and the SMTP limit (998), with
@@ -181,7 +161,8 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         TMessageBodyStream body;
         std::vector<std::string> events;
         for (bool streamed : {false, true}) {
-            if (!files.empty() && files[0] == fifo) Feed(fifo, fifoData);
+            // The writer waits in the background until the composer opens the FIFO.
+            if (!files.empty() && files[0] == fifo) std::system(("cat " + fifoSource + " >" + fifo + " &").c_str());
             if (streamed) composer.OnEncodeEnd = [&](const std::string& f) { events.push_back(f); };
             streamed ? composer.ComposeMessage(m, mtPlain, method, header, boundary, body)
                      : composer.ComposeMessage(m, mtPlain, method, header, oracleBoundary, oracle);
@@ -210,7 +191,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         EXPECT_EQ(o["to_names"].toArray()[0].toString().toStdString(), "Пётр Сидоров");
         EXPECT_TRUE(o["defects"].toArray().isEmpty());
         EXPECT_EQ(o["boundary"].toString().toStdString(), files.empty() ? "" : boundary);
-        EXPECT_TRUE(std::all_of(boundary.begin(), boundary.end(), [](unsigned char c) { return c < 0x80; }));
+        for (unsigned char c : boundary) EXPECT_LT(c, 0x80) << boundary;
         const QJsonArray parts = o["parts"].toArray();
         ASSERT_EQ(parts.size(), static_cast<qsizetype>(files.size() + 1)) << text;
         EXPECT_EQ(parts[0].toObject()["encoding"].toString().toStdString(), textEncoding);
@@ -220,7 +201,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
             const QJsonObject part = parts[static_cast<qsizetype>(i + 1)].toObject();
             EXPECT_EQ(part["filename"].toString().toStdString(), fs::path(files[i]).filename().string());
             EXPECT_TRUE(part["defects"].toArray().isEmpty()) << files[i];
-            const std::string data = files[i] == fifo ? fifoData : dir.Read(fs::path(files[i]).filename());
+            const std::string data = dir.Read(files[i] == fifo ? "fifo.src" : fs::path(files[i]).filename());
             EXPECT_TRUE(QByteArray::fromHex(part["hex"].toString().toLatin1()).toStdString() == data) << files[i];
         }
     }

@@ -12,7 +12,6 @@
 class TProbeStream : public TMemoryStream {
 public:
     std::vector<int32_t> Writes;  // sizes of the write calls
-    std::vector<int32_t> Reads;   // sizes asked for by the read calls
     int32_t MaxRead = INT32_MAX;  // bytes handed out per read at most
     int64_t StopAt = -1;          // reads at or past this position deliver nothing
     bool FailReads = false;       // reads return -1
@@ -20,7 +19,6 @@ public:
 
     int32_t Read(void* Buffer, int32_t Count) override
     {
-        Reads.push_back(Count);
         if (FailReads) return -1;
         if (StopAt >= 0 && Position() >= StopAt) return 0;
         return TMemoryStream::Read(Buffer, std::min(Count, MaxRead));

@@ -20,9 +20,7 @@ TEST(ExStringList, LookupAndSetValue)
     EXPECT_EQ(l.Text(), "no colon here\r\nsubject: Again\r\nX:tight\r\nx: second\r\nТема: текст\r\nDate: D\r\n");
     l.SetValue("SUBJECT", "");
     l.SetValue("Missing", "");  // nothing to remove
-    EXPECT_EQ(l.Count(), 5);
-    EXPECT_EQ(l.IndexOfName("Subject"), -1);
-    l.SetValue("a:b", "1");  // a name with a colon is never found, so never replaced
+    l.SetValue("a:b", "1");     // a name with a colon is never found, so never replaced
     l.SetValue("a:b", "2");
-    EXPECT_EQ(l.Count(), 7);
+    EXPECT_EQ(l.Text(), "no colon here\r\nX:tight\r\nx: second\r\nТема: текст\r\nDate: D\r\na:b: 1\r\na:b: 2\r\n");
 }

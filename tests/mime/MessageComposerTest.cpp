@@ -85,16 +85,16 @@ TEST(MessageComposer, HeaderLinesPartsAndMissingFiles)
     bare.ToCarbonCopy().Add("z@y\r\nBcc: v@y");
     bare.SetDate(std::string("D\nX-Evil: 1\0", 12));
     for (const char* line : {"Привет", ".", "..a", " .x", "", ".end", "x\r.\ny\r\n"}) bare.Body().Add(line);
-    const std::string hello = dir.Write("sub/hello.txt", "Hello, world!\n");
+    const std::string hello = dir.Write("sub/h.txt", "Hello, world!\n");
     bare.Attachments().Add(hello);
     const std::string composed = Compose(bare, mtHtml, composer, b);
     EXPECT_TRUE(std::regex_match(b, std::regex("={20}54535[^=]*\\d\\d[^=]*===="))) << b;
     EXPECT_EQ(composed, "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
-                        "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n--" + b +
-                        "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-                        "Привет\r\n..\r\n...a\r\n .x\r\n\r\n..end\r\nx\r\n..\r\ny\r\n\r\n--" + b +
-                        "\r\nContent-Type: application/octet-stream; name=\"hello.txt\"\r\n"
-                        "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"hello.txt\"\r\n"
+                        "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n"
+                        "--" + b + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"
+                        "\r\nПривет\r\n..\r\n...a\r\n .x\r\n\r\n..end\r\nx\r\n..\r\ny\r\n\r\n"
+                        "--" + b + "\r\nContent-Type: application/octet-stream; name=\"h.txt\"\r\n"
+                        "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"h.txt\"\r\n"
                         "\r\nSGVsbG8sIHdvcmxkIQo=\r\n--" + b + "--\r\n");
     for (const char* entry : {"C:\\docs\\report.txt", "C:report.txt", "report.txt", "/a/b:report.txt"})
         EXPECT_EQ(TMessageComposer::AttachmentName(entry), "report.txt") << entry;
@@ -134,11 +134,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
     m.SetFromAddress("ivan@example.org");
     m.SetSubject("Отчёт за декабрь: итоги года и планы на следующий год, длинная тема");
     m.ToAddress().Add("\"Пётр Сидоров\" <b@example.org>");
-    QJsonArray to = {"b@example.org"};
-    for (int i = 0; i < 120; ++i) {
-        m.ToAddress().Add("recipient" + std::to_string(i) + "@example.org");
-        to.append(QString::fromStdString(m.ToAddress()[i + 1]));
-    }
+    for (int i = 0; i < 120; ++i) m.ToAddress().Add("recipient" + std::to_string(i) + "@example.org");
     struct { std::string Text; std::vector<std::string> Files; UUMethods Method; const char* TextEncoding; } cases[] = {
         {"Hello\r\n.dot", {}, uuMime, ""},
         {"Привет\r\n.", {}, uuMime, "8bit"},
@@ -187,8 +183,9 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         const QJsonObject o = ParsedByPython(dir, h + "\r\n" + expected);
         EXPECT_EQ(o["subject"].toString().toStdString(), m.Subject());
         EXPECT_EQ(o["from_name"].toString().toStdString(), m.FromName());
-        EXPECT_EQ(o["to"].toArray(), to);
+        ASSERT_EQ(o["to"].toArray().size(), 121);
         EXPECT_EQ(o["to_names"].toArray()[0].toString().toStdString(), "Пётр Сидоров");
+        for (int i = 1; i < 121; ++i) EXPECT_EQ(o["to"].toArray()[i].toString().toStdString(), m.ToAddress()[i]);
         EXPECT_TRUE(o["defects"].toArray().isEmpty());
         EXPECT_EQ(o["boundary"].toString().toStdString(), files.empty() ? "" : boundary);
         for (unsigned char c : boundary) EXPECT_LT(c, 0x80) << boundary;

@@ -4,8 +4,6 @@
 #include "base/Exception.h"
 #include "mime/S_BufferStream.h"
 
-constexpr int32_t Buf = TS_BufferStream::DefaultBufferSize;
-
 // Small writes pass on as one: a seek to the logical position keeps them pending, a seek
 // from the end commits them first so that the end counts them, a read commits them, and
 // so does the end of the buffered stream.
@@ -49,8 +47,8 @@ TEST(S_BufferStream, PutBackLimitsAndFailures)
 
     under.AcceptWrite = 100;
     s.WriteString("xx");
-    const std::string big = RandomBytes(Buf, 1);
-    EXPECT_EQ(s.Write(big.data(), Buf), 98);  // 100 bytes taken, 2 of them from before this call
+    const std::string big = RandomBytes(TS_BufferStream::DefaultBufferSize, 1);
+    EXPECT_EQ(s.Write(big.data(), static_cast<int32_t>(big.size())), 98);  // 100 bytes taken, 2 of them from before this call
     s.WriteString("lost");
     under.AcceptWrite = 0;
     EXPECT_EQ(MessageOf<Exception>([&] { s.SetPosition(0); }), "Seek error");

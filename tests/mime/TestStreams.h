@@ -1,6 +1,7 @@
 #pragma once
-// Test data, stream doubles and error capture for the mime tests: a memory stream that records the
-// calls it gets and can be told to refuse writes, fail reads, or stop delivering before its end.
+// Test data, a stream double and error capture for the mime tests: a memory stream that records
+// the sizes of its writes and can be told to refuse writes, fail reads, hand out short reads,
+// or stop delivering before its end.
 #include <cstdint>
 #include <random>
 #include <string>

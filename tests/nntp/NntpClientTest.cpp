@@ -28,14 +28,12 @@ TEST(NntpClient, Logins)
     // Supply: the handler asked for missing credentials supplies them (otherwise it declines).
     struct { const char* Script; const char* User; bool Supply; bool SockError; const char* Error; const char* Events; }
     cases[] = {
-        {"S: 200 news.example ready\n", "reader", false, false, "", "connect "},
-        {"S: 480 login\nC: USER reader\nS: 381 password please\nC: PASS s3cret\nS: 281 welcome\n", "reader", false,
-         false, "", "connect "},
-        {"S: 400 service temporarily unavailable\n", "reader", false, true, "Log in to server failed", ""},
-        {"S: hello there\n", "reader", false, true, "Log in to server failed", ""},
-        {"S: 480 login\nC: USER reader\nS: 502 no\n", "reader", false, true, "Log in to server failed", ""},
-        {"S: 480 login\nC: USER reader\nS: 381 pw\nC: PASS s3cret\nS: 481 rejected\n", "reader", false, false,
-         "Authentication failed", "failed "},
+        {"S: 200 news.example ready\n", "u", false, false, "", "connect "},
+        {"S: 480\nC: USER u\nS: 381\nC: PASS pw\nS: 281 ok\n", "u", false, false, "", "connect "},
+        {"S: 400 service temporarily unavailable\n", "u", false, true, "Log in to server failed", ""},
+        {"S: hello there\n", "u", false, true, "Log in to server failed", ""},
+        {"S: 480 login\nC: USER u\nS: 502 no\n", "u", false, true, "Log in to server failed", ""},
+        {"S: 480\nC: USER u\nS: 381\nC: PASS pw\nS: 481\n", "u", false, false, "Authentication failed", "failed "},
         {"S: 480 login first\n", "", false, false, "Authentication failed", "asked "},
         {"S: 480 login first\nC: USER late\nS: 281 ok\n", "", true, false, "", "asked connect "}};
     for (const auto& k : cases) {
@@ -43,7 +41,7 @@ TEST(NntpClient, Logins)
         server.Script(k.Script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
         auto c = ClientFor(server);
         c->SetUserId(k.User);
-        c->SetPassword("s3cret");
+        c->SetPassword("pw");
         std::string events;
         c->OnConnect = [&](TObject*) { events += "connect "; };
         c->OnAuthenticationFailed = [&](TObject*) { events += "failed "; };
@@ -61,7 +59,6 @@ TEST(NntpClient, Logins)
         EXPECT_EQ(c->Connected(), !*k.Error) << k.Script;
         EXPECT_FALSE(c->Busy());
         c->Disconnect();
-        EXPECT_FALSE(c->Connected());
         EXPECT_TRUE(server.Finished()) << k.Script;
     }
 }
@@ -70,7 +67,7 @@ TEST(NntpClient, Logins)
 // field ends the line) and fires OnGroupSelect; 411 keeps the group. On 412 without a
 // current group only a handler that selects one saves the command; with one, it is
 // selected again and the command repeated, but endless 412s are bounded. Unconnected, a
-// selection needs the connection unless the cache mode is local.
+// selection needs the connection.
 TEST(NntpClient, GroupReplies)
 {
     TScriptedServer server;
@@ -102,11 +99,6 @@ TEST(NntpClient, GroupReplies)
     EXPECT_EQ(next(), "No Group Selected");
     EXPECT_FALSE(c->Busy());
     EXPECT_TRUE(server.Finished());
-
-    TNntpClient local;
-    local.SetCacheMode(cmLocal);  // no server asked
-    local.SelectGroup("misc.test");
-    EXPECT_EQ(local.CurrentGroup(), "misc.test");
 }
 
 TEST(NntpClient, ACancelSeenByTheReaderClosesWithoutQuit)
@@ -120,23 +112,4 @@ TEST(NntpClient, ACancelSeenByTheReaderClosesWithoutQuit)
     EXPECT_EQ(c->InBuffer().Size(), 0);
     EXPECT_TRUE(server.Finished());
     EXPECT_EQ(server.Received(), "");
-}
-
-// The post record views the post header (also after it is replaced by a copy), without
-// the blank after the colon; the article id is a number or 0.
-TEST(NntpClient, PostRecordViewsThePostHeader)
-{
-    TNntpClient c;
-    TPostRecordType& r = c.PostRecord();
-    r.SetPrSubject("Hello");
-    EXPECT_EQ(c.PostHeader().GetValue("Subject"), " Hello");
-    c.PostHeader().Add("ArtID: forty-two");
-    EXPECT_EQ(r.PrArticleId(), 0);
-    TStringList other;
-    other.Add("Subject: Replaced");
-    other.Add("ArtID: 42");
-    c.SetPostHeader(other);
-    other.Clear();
-    EXPECT_EQ(r.PrSubject(), "Replaced");
-    EXPECT_EQ(r.PrArticleId(), 42);
 }

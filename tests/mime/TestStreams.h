@@ -1,17 +1,18 @@
 #pragma once
-// Test data and stream doubles for the mime tests: a memory stream that records the calls it gets and
-// can be told to refuse writes, fail reads, or stop delivering before its end.
+// Test data, a stream double and error capture for the mime tests: a memory stream that records
+// the sizes of its writes and can be told to refuse writes, fail reads, hand out short reads,
+// or stop delivering before its end.
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "base/Stream.h"
 
 class TProbeStream : public TMemoryStream {
 public:
     std::vector<int32_t> Writes;  // sizes of the write calls
-    std::vector<int32_t> Reads;   // sizes asked for by the read calls
     int32_t MaxRead = INT32_MAX;  // bytes handed out per read at most
     int64_t StopAt = -1;          // reads at or past this position deliver nothing
     bool FailReads = false;       // reads return -1
@@ -19,7 +20,6 @@ public:
 
     int32_t Read(void* Buffer, int32_t Count) override
     {
-        Reads.push_back(Count);
         if (FailReads) return -1;
         if (StopAt >= 0 && Position() >= StopAt) return 0;
         return TMemoryStream::Read(Buffer, std::min(Count, MaxRead));
@@ -39,4 +39,16 @@ inline std::string RandomBytes(size_t n, unsigned seed)
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
     return s;
+}
+
+// The message of the E that Fn raised; "" when it raised nothing.
+template <typename E, typename F>
+std::string MessageOf(F&& Fn)
+{
+    try {
+        Fn();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return "";
 }

@@ -24,3 +24,15 @@ TEST(ExStringList, LookupAndSetValue)
     l.SetValue("a:b", "2");
     EXPECT_EQ(l.Text(), "no colon here\r\nX:tight\r\nx: second\r\nТема: текст\r\nDate: D\r\na:b: 1\r\na:b: 2\r\n");
 }
+
+// A sorted list finds by bisection and stays sorted when a value is added or replaced.
+TEST(ExStringList, SortedListSetValue)
+{
+    TExStringList l;
+    l.SetSorted(true);
+    for (const char* s : {"b: 2", "d: 4", "a: 1"}) l.Add(s);
+    EXPECT_EQ(l.GetValue("D"), " 4");
+    l.SetValue("c", "3");
+    l.SetValue("A", "one");
+    EXPECT_EQ(l.Text(), "A: one\r\nb: 2\r\nc: 3\r\nd: 4\r\n");
+}

@@ -19,8 +19,6 @@ std::string MessageOf(F&& Fn)
         Fn();
     } catch (const E& e) {
         return e.Message();
-    } catch (const std::exception& e) {
-        return std::string("unexpected exception class: ") + e.what();
     }
     return "";
 }
@@ -42,9 +40,9 @@ protected:
         T.SetPort(Port);
         T.SetTimeOut(5000);
     }
-    void ConnectTo(TSockTransport& T, TScriptedServer& S)
+    void ConnectTo(TSockTransport& T, uint16_t Port)
     {
-        Aim(T, S.Port());
+        Aim(T, Port);
         T.Connect();
         ASSERT_TRUE(T.Connected());
     }

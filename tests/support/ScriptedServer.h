@@ -53,7 +53,7 @@ public:
     TScriptedServer& Close() { return Add(skClose); }  // graceful close of the connection
     TScriptedServer& Reset() { return Add(skReset); }  // close with RST (linger 0)
     // Lines "S: text" (send text + CR LF), "C: text" (expect), "D:" (message data up to its
-    // final "."), "X:" (close); blank lines ignored.
+    // final "."), "X:" (close), each tag at the start of its line; blank lines ignored.
     TScriptedServer& Script(const std::string& Text);
 
     // Whether to keep received bytes (off for big transfers); the count is always kept.
@@ -91,7 +91,6 @@ private:
     void Run();
     // Plays one step; returns "" or what went wrong.
     std::string Play(const TStep& Step);
-    std::string AcceptNext();
     // Waits until Fd is readable; false on time-out (TimeoutMs < 0: none) or Stop.
     bool WaitReadable(int Fd, int TimeoutMs) const;
     // Reads more into FPending: the count, 0 when the client closed or reset, -1 on
@@ -102,8 +101,6 @@ private:
     bool Take(const std::function<size_t()>& End, std::string* Taken = nullptr);
     bool ReadLine(std::string& Line);
     bool SendAll(const std::string& Data) const;
-    // Reads until the client closes; what it sends meanwhile is discarded, or a failure.
-    std::string WaitForClose(bool Discard);
     void CloseConnection(bool Reset);
 
     int FListenFd = -1;

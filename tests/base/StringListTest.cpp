@@ -4,6 +4,7 @@
 
 #include "base/Exception.h"
 #include "base/StringList.h"
+#include "support/MessageOf.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -36,12 +37,7 @@ TEST(StringListSorted, OrdersWithoutRegardToCase)
     l.Assign(unsorted);  // an assigned list lands in order too
     EXPECT_EQ(l.Items(), (std::vector<std::string>{"a", "b", "C"}));
     EXPECT_THROW(l.Put(0, "x"), EStringListError);
-    try {
-        l.Delete(3);
-        ADD_FAILURE();
-    } catch (const EStringListError& e) {
-        EXPECT_EQ(e.Message(), "List index out of bounds (3)");
-    }
+    EXPECT_EQ(MessageOf<EStringListError>([&] { l.Delete(3); }), "List index out of bounds (3)");
     EXPECT_THROW(l.Strings(-1), EStringListError);
     const std::pair<const char*, const char*> same[] = {{"ABC", "abc"}, {"ПРИВЕТ", "привет"}, {"Ёж", "ёж"}};
     for (const auto& [a, b] : same) EXPECT_EQ(CompareText(a, b), 0) << a;
@@ -73,12 +69,6 @@ TEST(StrToIntTest, AcceptsOnlyDecimalIntegers)
     EXPECT_EQ(StrToInt("25"), 25);
     EXPECT_EQ(StrToInt(" -7 "), -7);
     EXPECT_EQ(StrToInt("2147483647"), 2147483647);
-    for (const char* bad : {"", "abc", "25x", "2147483648", "-", "1 2"}) {
-        try {
-            StrToInt(bad);
-            ADD_FAILURE() << bad;
-        } catch (const EConvertError& e) {
-            EXPECT_EQ(e.Message(), std::string("'") + bad + "' is not a valid integer value");
-        }
-    }
+    for (const char* bad : {"", "abc", "25x", "2147483648", "-", "1 2"})
+        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(bad); }), std::string("'") + bad + "' is not a valid integer value");
 }

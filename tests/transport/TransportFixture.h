@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the transport tests: a component aimed at a scripted server, a
-// cancel fired from a timer while an operation waits, and an exception matcher.
+// Shared pieces of the transport tests: a component aimed at a scripted server, and a
+// cancel fired from a timer while an operation waits.
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -8,22 +8,9 @@
 #include <functional>
 
 #include "platform/MessagePump.h"
+#include "support/MessageOf.h"
 #include "support/ScriptedServer.h"
 #include "transport/SockTransport.h"
-
-// The message of the exception of class E that Fn raised ("" when none).
-template <typename E, typename F>
-std::string MessageOf(F&& Fn)
-{
-    try {
-        Fn();
-    } catch (const E& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return std::string("unexpected exception class: ") + e.what();
-    }
-    return "";
-}
 
 inline void CancelLater(TSockTransport& T, int Ms) { QTimer::singleShot(Ms, [&T] { T.Cancel(); }); }
 
@@ -42,9 +29,9 @@ protected:
         T.SetPort(Port);
         T.SetTimeOut(5000);
     }
-    void ConnectTo(TSockTransport& T, TScriptedServer& S)
+    void ConnectTo(TSockTransport& T, uint16_t Port)
     {
-        Aim(T, S.Port());
+        Aim(T, Port);
         T.Connect();
         ASSERT_TRUE(T.Connected());
     }

@@ -3,7 +3,57 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QC_LINE_ENCODER_SSSE3 1
+#endif
+
 static_assert(std::endian::native == std::endian::little, "the pair stores assume little-endian");
+
+#ifdef QC_LINE_ENCODER_SSSE3
+namespace {
+
+// Base64 of twelve bytes, sixteen characters, with SSSE3 (Wojciech Muła's method). Select
+// picks the twelve from the sixteen bytes loaded at In.
+__attribute__((target("ssse3"))) inline void EncodeTwelve(const uint8_t* In, __m128i Select, char* Out)
+{
+    // Each 32-bit lane gets one 3-byte group a b c as the bytes b a c b, that is the 16-bit
+    // words a:b and b:c; the first holds fields 0 and 1 of the group, the second 2 and 3.
+    const __m128i words = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(In)), Select);
+    // Fields 0 and 2 shifted down to bits 0-5 (a multiply-high by 2^6 and by 2^10), fields 1
+    // and 3 up to bits 8-13 (a multiply by 2^4 and by 2^8): one field per byte, in order.
+    const __m128i even = _mm_mulhi_epu16(_mm_and_si128(words, _mm_set1_epi32(0x0FC0FC00)), _mm_set1_epi32(0x04000040));
+    const __m128i odd = _mm_mullo_epi16(_mm_and_si128(words, _mm_set1_epi32(0x003F03F0)), _mm_set1_epi32(0x01000010));
+    const __m128i fields = _mm_or_si128(even, odd);
+    // Each field plus the offset of its range of the alphabet: 0-25 'A', 26-51 'a', 52-61
+    // '0', 62 '+', 63 '/'. The range's number: 0 up to 25, 1 up to 51, then 2 + field - 52.
+    __m128i range = _mm_subs_epu8(fields, _mm_set1_epi8(51));
+    range = _mm_sub_epi8(range, _mm_cmpgt_epi8(fields, _mm_set1_epi8(25)));
+    const __m128i offsets = _mm_setr_epi8('A', 'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                          '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 0, 0);
+    const __m128i chars = _mm_add_epi8(fields, _mm_shuffle_epi8(offsets, range));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out), chars);
+}
+
+__attribute__((target("ssse3"))) char* EncodeBase64Lines(const uint8_t* In, size_t Lines, char* Out)
+{
+    const __m128i first = _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+    const __m128i last = _mm_add_epi8(first, _mm_set1_epi8(4));
+    for (; Lines > 0; --Lines, In += TLineEncoder::LineBytes, Out += 62) {
+        EncodeTwelve(In, first, Out);
+        EncodeTwelve(In + 12, first, Out + 16);
+        EncodeTwelve(In + 24, first, Out + 32);
+        // Bytes 33 to 44, loaded from 29 so as to stay inside the line; their first four
+        // characters are written a second time, the same.
+        EncodeTwelve(In + 29, last, Out + 44);
+        Out[60] = '\r';
+        Out[61] = '\n';
+    }
+    return Out;
+}
+
+}  // namespace
+#endif
 
 TLineEncoder::TLineEncoder(UUMethods Method) : FMethod(Method)
 {
@@ -30,6 +80,10 @@ TLineEncoder::TLineEncoder(UUMethods Method) : FMethod(Method)
 
 char* TLineEncoder::EncodeLines(const uint8_t* In, size_t Lines, char* Out) const
 {
+#ifdef QC_LINE_ENCODER_SSSE3
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (FMethod == uuMime && ssse3) return EncodeBase64Lines(In, Lines, Out);
+#endif
     const TPairTable& pairs = *FPairs;
     const char length = LengthChar(LineBytes);
     for (; Lines > 0; --Lines, In += LineBytes) {

@@ -1,81 +1,33 @@
 #include "MessageBodyStream.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #include "base/Exception.h"
+#include "mime/LineEncoder.h"
 
 namespace {
 
-constexpr int64_t LineBytes = 45;     // input bytes per encoded line
-constexpr int32_t MaxLineOut = 64;    // "." + length character + 60 + CR LF
-constexpr int64_t BlockLines = 1024;  // lines encoded per file read
+constexpr int64_t LineBytes = TLineEncoder::LineBytes;
+constexpr int64_t BlockLines = 4096;  // lines of input per file read
 
-const char Base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-char UUChar(unsigned v) { return v == 0 ? '`' : static_cast<char>(32 + v); }
-
-// Two output characters per 12 bits: half the lookups of a character table.
-const std::array<uint16_t, 4096>& PairTable(UUMethods Method)
+// uuencoded lines may begin with "." (the length character of 14 bytes) and are dot-stuffed.
+bool DotStuffed(UUMethods Method, int64_t n)
 {
-    static const auto make = [](bool mime) {
-        std::array<uint16_t, 4096> t{};
-        for (unsigned v = 0; v < 4096; ++v) {
-            const char hi = mime ? Base64Alphabet[v >> 6] : UUChar(v >> 6);
-            const char lo = mime ? Base64Alphabet[v & 63] : UUChar(v & 63);
-            std::memcpy(&t[v], &hi, 1);
-            std::memcpy(reinterpret_cast<char*>(&t[v]) + 1, &lo, 1);
-        }
-        return t;
-    };
-    static const std::array<uint16_t, 4096> mime = make(true), uu = make(false);
-    return Method == uuMime ? mime : uu;
+    return Method == uuCode && TLineEncoder(uuCode).LengthChar(static_cast<int>(n)) == '.';
 }
 
 int64_t UULineSize(int64_t n)
 {
     const int64_t rest = n % 3;
-    return 1 + n / 3 * 4 + (rest ? rest + 1 : 0) + 2 + (UUChar(static_cast<unsigned>(n)) == '.' ? 1 : 0);
+    return 1 + n / 3 * 4 + (rest ? rest + 1 : 0) + 2 + (DotStuffed(uuCode, n) ? 1 : 0);
 }
 
-// One encoded line of n (1 to 45) bytes with its CR LF; returns its length.
-size_t EncodeLine(const unsigned char* In, size_t n, UUMethods Method, char* Out)
+// One line of n (1 to 45) bytes; returns one past its last character.
+char* EncodeOneLine(const TLineEncoder& Encoder, UUMethods Method, const unsigned char* In, int64_t n, char* Out)
 {
-    const auto& pairs = PairTable(Method);
-    const bool mime = Method == uuMime;
-    char* o = Out;
-    if (!mime) {
-        // uuencoded lines may begin with "." and are dot-stuffed.
-        const char len = UUChar(static_cast<unsigned>(n));
-        if (len == '.') *o++ = '.';
-        *o++ = len;
-    }
-    size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
-        const unsigned v = (unsigned{In[i]} << 16) | (unsigned{In[i + 1]} << 8) | In[i + 2];
-        std::memcpy(o, &pairs[v >> 12], 2);
-        std::memcpy(o + 2, &pairs[v & 4095], 2);
-        o += 4;
-    }
-    const char* const alphabet = mime ? Base64Alphabet : nullptr;
-    const auto ch = [&](unsigned v) { return alphabet ? alphabet[v] : UUChar(v); };
-    if (n - i == 2) {
-        *o++ = ch(In[i] >> 2);
-        *o++ = ch(((In[i] & 3u) << 4) | (In[i + 1] >> 4));
-        *o++ = ch((In[i + 1] & 15u) << 2);
-        if (mime) *o++ = '=';
-    } else if (n - i == 1) {
-        *o++ = ch(In[i] >> 2);
-        *o++ = ch((In[i] & 3u) << 4);
-        if (mime) {
-            *o++ = '=';
-            *o++ = '=';
-        }
-    }
-    *o++ = '\r';
-    *o++ = '\n';
-    return static_cast<size_t>(o - Out);
+    if (DotStuffed(Method, n)) *Out++ = '.';
+    return Encoder.EncodeLine(In, static_cast<int>(n), Out);
 }
 
 }  // namespace
@@ -155,6 +107,7 @@ void TMessageBodyStream::StartPiece()
     FTrailerDone = false;
     FStage.clear();
     FStageAt = 0;
+    FInputAt = FInputEnd = 0;
     // A piece begins at the start of its file, also when a rewind brings it back.
     if (FIndex < FPieces.size() && FPieces[FIndex].File) FPieces[FIndex].File->SetPosition(0);
 }
@@ -221,16 +174,19 @@ int32_t TMessageBodyStream::Produce(char* Out, int32_t Count)
     return n;
 }
 
-void TMessageBodyStream::ReadInput(TPiece& P, int64_t Count)
+void TMessageBodyStream::ReadInput(TPiece& P)
 {
-    FInput.resize(static_cast<size_t>(Count));
+    const int64_t count = std::min(P.FileSize - FFileRead, BlockLines * LineBytes);
+    if (static_cast<int64_t>(FInput.size()) < count) FInput.resize(static_cast<size_t>(count));
     int64_t got = 0;
-    while (got < Count) {
-        const int32_t n = P.File->Read(FInput.data() + got, static_cast<int32_t>(Count - got));
+    while (got < count) {
+        const int32_t n = P.File->Read(FInput.data() + got, static_cast<int32_t>(count - got));
         if (n <= 0) Changed(P);  // shorter than it was, or unreadable now
         got += n;
     }
-    FFileRead += Count;
+    FInputAt = 0;
+    FInputEnd = count;
+    FFileRead += count;
     if (FFileRead == P.FileSize) {
         unsigned char extra;
         if (P.File->Read(&extra, 1) != 0) Changed(P);  // longer than it was
@@ -239,6 +195,9 @@ void TMessageBodyStream::ReadInput(TPiece& P, int64_t Count)
 
 int32_t TMessageBodyStream::ProduceAttachment(TPiece& P, char* Out, int32_t Count)
 {
+    const TLineEncoder encoder(P.Method);
+    // A full line's characters, the most any line of the piece takes.
+    const int64_t lineOut = P.Method == uuMime ? 62 : 63;
     int32_t got = 0;
     const auto fromStage = [&] {
         const size_t n = std::min(FStage.size() - FStageAt, static_cast<size_t>(Count - got));
@@ -248,7 +207,9 @@ int32_t TMessageBodyStream::ProduceAttachment(TPiece& P, char* Out, int32_t Coun
     };
     fromStage();
     while (got < Count && FOffset + got < P.Size) {
-        const int64_t left = P.FileSize - FFileRead;
+        if (FInputAt == FInputEnd && FFileRead < P.FileSize) ReadInput(P);
+        const int64_t left = FInputEnd - FInputAt;
+        const unsigned char* in = FInput.data() + FInputAt;
         if (left == 0) {
             // The uuencode closing line; base64 has none (and its size ends before this).
             if (P.Method == uuMime || FTrailerDone) Changed(P);
@@ -258,24 +219,26 @@ int32_t TMessageBodyStream::ProduceAttachment(TPiece& P, char* Out, int32_t Coun
             fromStage();
             continue;
         }
-        const int64_t fits = (Count - got) / MaxLineOut;
-        if (fits == 0) {
+        if (Count - got < lineOut) {
             // Too little room for a whole line: one line goes through the stage.
             const int64_t n = std::min(left, LineBytes);
-            ReadInput(P, n);
-            FStage.resize(MaxLineOut);
-            FStage.resize(EncodeLine(FInput.data(), static_cast<size_t>(n), P.Method, FStage.data()));
+            FStage.resize(static_cast<size_t>(lineOut));
+            FStage.resize(static_cast<size_t>(EncodeOneLine(encoder, P.Method, in, n, FStage.data()) - FStage.data()));
             FStageAt = 0;
+            FInputAt += n;
             fromStage();
             continue;
         }
-        // Whole lines are encoded straight into the reader's buffer.
-        const int64_t bytes = std::min(left, std::min(fits, BlockLines) * LineBytes);
-        ReadInput(P, bytes);
-        for (int64_t at = 0; at < bytes; at += LineBytes)
-            got += static_cast<int32_t>(EncodeLine(FInput.data() + at,
-                                                   static_cast<size_t>(std::min(LineBytes, bytes - at)), P.Method,
-                                                   Out + got));
+        // Whole lines are encoded straight into the reader's buffer. Reads hold whole lines,
+        // so fewer than 45 bytes left is the file's last line.
+        const int64_t lines = std::min((Count - got) / lineOut, left / LineBytes);
+        char* o = encoder.EncodeLines(in, static_cast<size_t>(lines), Out + got);
+        FInputAt += lines * LineBytes;
+        if (lines == 0) {
+            o = EncodeOneLine(encoder, P.Method, in, left, o);
+            FInputAt += left;
+        }
+        got = static_cast<int32_t>(o - Out);
     }
     // The encoded lines must end where the size said they would.
     if (FOffset + got > P.Size) Changed(P);

@@ -50,8 +50,8 @@ private:
     void StartPiece();
     int32_t Produce(char* Out, int32_t Count);
     int32_t ProduceAttachment(TPiece& P, char* Out, int32_t Count);
-    // Reads exactly Count bytes of the current file into FInput.
-    void ReadInput(TPiece& P, int64_t Count);
+    // Reads the current file's next block (whole lines but at its end) into FInput.
+    void ReadInput(TPiece& P);
     [[noreturn]] void Changed(const TPiece& P);
 
     std::vector<TPiece> FPieces;
@@ -66,4 +66,6 @@ private:
     std::string FStage;      // encoded bytes that did not fit the last read
     size_t FStageAt = 0;
     std::vector<unsigned char> FInput;
+    int64_t FInputAt = 0;    // its bytes not yet encoded
+    int64_t FInputEnd = 0;
 };

@@ -64,8 +64,7 @@ TSockTransport::TSockTransport(TComponent* AOwner)
     : TComponent(AOwner),
       FInBuffer(std::make_unique<TMemoryStream>()),
       FInSpare(std::make_unique<TMemoryStream>()),
-      FOutBuffer(std::make_unique<TMemoryStream>()),
-      FOutSpare(std::make_unique<TMemoryStream>())
+      FOutBuffer(std::make_unique<TMemoryStream>())
 {
     Status(8, "Create");
     FNotifyWindow = std::make_unique<TMessageTarget>(
@@ -481,15 +480,18 @@ void TSockTransport::WriteFromStream()
     } catch (...) {
     }
     constexpr int ChunksPerRun = 64;
-    for (int round = 0; round < ChunksPerRun; ++round) {
+    // A stream goes to the socket several chunks per call, which saves most of the system
+    // calls; each chunk of it is still counted and reported on its own.
+    const int chunksPerSend = FStreamTransfer ? StreamChunksPerSend : 1;
+    for (int round = 0; round < ChunksPerRun;) {
         // A progress handler may have cancelled.
         if (FCancelRequested) return;
         if (OutPending() <= 0) RefillFromSource();
         const int64_t pending = OutPending();
         if (pending <= 0) return;
-        const int chunk = static_cast<int>(std::min<int64_t>(pending, SockChunkSize));
+        const int count = static_cast<int>(std::min<int64_t>(pending, int64_t{chunksPerSend} * SockChunkSize));
         const char* data = FOutView ? FOutView : FOutBuffer->Memory();
-        const int sent = SocketSend(data + FOutOffset, chunk);
+        const int sent = SocketSend(data + FOutOffset, count);
         if (sent < 0) {
             FLastError = SockLastError();
             // Would-block: bytes stay queued and the socket's next write notification runs
@@ -508,21 +510,27 @@ void TSockTransport::WriteFromStream()
         }
         const bool done = OutPending() == 0 && FSourceLeft == 0;
         if (done) FSendDone = true;
-        // Past 2 GiB the counter stays at its top rather than wrapping to a negative count.
-        FBytesSent = static_cast<int32_t>(std::min<int64_t>(int64_t{FBytesSent} + sent, INT32_MAX));
-        if (FStreamTransfer && OnPacketSent) {
-            try {
-                OnPacketSent(this);
-            } catch (...) {
+        int unreported = sent;
+        do {
+            const int chunk = std::min(unreported, SockChunkSize);
+            unreported -= chunk;
+            ++round;
+            // Past 2 GiB the counter stays at its top rather than wrapping to a negative count.
+            FBytesSent = static_cast<int32_t>(std::min<int64_t>(int64_t{FBytesSent} + chunk, INT32_MAX));
+            if (FStreamTransfer && OnPacketSent) {
+                try {
+                    OnPacketSent(this);
+                } catch (...) {
+                }
             }
-        }
+        } while (unreported > 0);
         if (done) return;
     }
     PostToSelf(WriteMoreMessage);
 }
 
-// A stream goes out through a window of OutBuffer that is refilled as it drains, so a
-// large body is neither copied whole nor held twice.
+// A stream goes out a window at a time, refilled as it drains, so a large body is neither
+// copied whole nor held twice.
 void TSockTransport::RefillFromSource()
 {
     if (!FSendSource || FSourceLeft <= 0) return;
@@ -539,15 +547,17 @@ void TSockTransport::RefillFromSource()
         FSourceLeft = 0;
         return;
     }
+    // Any other stream is read into a window of our own, reused from refill to refill and
+    // sent from where it is like a memory stream's bytes.
     constexpr int64_t Window = 16 * SockChunkSize;
+    if (!FWindow) FWindow = std::make_unique_for_overwrite<char[]>(Window);
     const int64_t n = std::min(FSourceLeft, Window);
     try {
-        FOutBuffer->SetSize(n);
-        FSendSource->ReadBuffer(FOutBuffer->Memory(), n);
-        FOutBuffer->Seek(0, soFromEnd);
+        FSendSource->ReadBuffer(FWindow.get(), n);
+        FOutView = FWindow.get();
+        FOutViewSize = n;
         FSourceLeft -= n;
     } catch (...) {
-        FOutBuffer->Clear();
         FSourceLeft = 0;
         FSourceError = std::current_exception();
     }

@@ -39,8 +39,11 @@ enum : uint32_t {
     ReadMoreMessage = 1128,
 };
 
-// Largest recv / send of the reader and the writer.
+// Largest recv / send of the reader and the writer. A stream transfer goes out up to
+// StreamChunksPerSend chunks per send (fewer system calls), still counted and reported
+// chunk by chunk.
 constexpr int SockChunkSize = 16383;
+constexpr int StreamChunksPerSend = 4;
 // A reply line that grows past this without a LF is refused ("Reply line too long").
 constexpr int64_t MaxReplyLineLength = 1 << 20;
 // While more than this waits unread in InBuffer the socket is not read (TCP then holds
@@ -279,13 +282,14 @@ private:
     int64_t FOutOffset = 0;   // first unsent byte of OutBuffer
     int64_t FScanned = 0;     // InBuffer bytes known to hold no LF
     TStream* FSendSource = nullptr;  // the stream SendStream is sending
-    int64_t FSourceLeft = 0;         // its bytes not yet moved into OutBuffer
-    const char* FOutView = nullptr;  // an in-memory source's bytes, sent from where they are
-    int64_t FOutViewSize = 0;        // (OutBuffer is empty meanwhile)
+    int64_t FSourceLeft = 0;         // its bytes not yet read
+    const char* FOutView = nullptr;  // the source's bytes, sent from where they are: an in-memory
+    int64_t FOutViewSize = 0;        // stream's own, or FWindow (OutBuffer is empty meanwhile)
+    std::unique_ptr<char[]> FWindow;  // what was last read from a source that is not in memory
     std::exception_ptr FSourceError;
     int32_t FSendError = 0;          // a send failure that ends the connection
 
-    std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer, FOutSpare;
+    std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer;
     std::unique_ptr<TMessageTarget> FNotifyWindow;
     std::unique_ptr<TAsyncSocket> FSocket;
     std::unique_ptr<TTlsChannel> FTls;

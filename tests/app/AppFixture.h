@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
@@ -19,15 +18,14 @@
 #include "app/Main.h"
 #include "app/Splash.h"
 #include "base/Exception.h"
-#include "base/Stream.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TempDir.h"
 
 class AppFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(Dir.isValid());
-        setenv("QUILLCAST_SETTINGS", Path("settings.ini").c_str(), 1);
+        setenv("QUILLCAST_SETTINGS", Dir.File("settings.ini").c_str(), 1);
         Splash = std::make_unique<TSplashform>(Dialogs);
     }
     void TearDown() override
@@ -36,14 +34,6 @@ protected:
         unsetenv("QUILLCAST_SETTINGS");
         EXPECT_TRUE(Dialogs.AllAnswersUsed()) << "some scripted answers were never asked for";
     }
-
-    std::string Path(const std::string& Name) const { return Dir.path().toStdString() + "/" + Name; }
-    std::string WriteFile(const std::string& Name, const std::string& Data) const
-    {
-        SaveFileAtomically(Path(Name), Data);
-        return Path(Name);
-    }
-    std::string ReadFile(const std::string& Name) const { return ReadWholeFile(Path(Name)); }
 
     Tmainform& Create()
     {
@@ -59,7 +49,7 @@ protected:
         Form->ComboBox1Change();
     }
 
-    QTemporaryDir Dir;
+    TTempDir Dir;
     TScriptedDialogs Dialogs;
     std::unique_ptr<TSplashform> Splash;
     std::unique_ptr<Tmainform> Form;

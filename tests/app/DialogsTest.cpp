@@ -8,7 +8,6 @@
 
 #include "app/ErrorReport.h"
 #include "app/QtUserDialogs.h"
-#include "base/Stream.h"
 #include "support/TempDir.h"
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
@@ -32,45 +31,34 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     QCoreApplication::exec();
     TQtUserDialogs dialogs;
     std::vector<std::string> shown;
-    const auto answerNext = [&] {
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!box) {  // never leave a box waiting for an answer nobody gives
-                ADD_FAILURE() << "no modal box is up";
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
-                return;
-            }
-            shown.push_back(box->windowTitle().toStdString());
-            EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint) << shown.back();
-            if (auto* input = qobject_cast<QInputDialog*>(box)) {
-                // A password prompt never shows what is typed.
-                shown.back() += ": " + input->labelText().toStdString() +
-                                (input->textEchoMode() == QLineEdit::Password ? " (hidden)" : "");
-                input->setTextValue("typed");
-                input->accept();
-            } else {
-                box->done(QMessageBox::Yes);  // what a click on Yes (or OK) ends the box with
-            }
-        });
-    };
+    QTimer answer;  // answers each box as it comes up
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown.push_back(box->windowTitle().toStdString());
+        EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint) << shown.back();
+        if (auto* input = qobject_cast<QInputDialog*>(box)) {
+            // A password prompt never shows what is typed.
+            shown.back() += ": " + input->labelText().toStdString() +
+                            (input->textEchoMode() == QLineEdit::Password ? " (hidden)" : "");
+            input->setTextValue("typed");
+            input->accept();
+        } else {
+            box->done(QMessageBox::Yes);  // what a click on Yes (or OK) ends the box with
+        }
+    });
+    answer.start(5);
     // The message boxes share one maker: the error report and a question stand for them all.
-    answerNext();
     dialogs.ShowError("Incomplete Header.");
-    answerNext();
     EXPECT_TRUE(dialogs.Confirm("End the program?"));
-    std::string host, password;
-    answerNext();
-    EXPECT_TRUE(dialogs.InputQuery("Invalid Host!", "Specify a new host:", host) && host == "typed");
-    answerNext();
+    // The prompts share one maker too: the password prompt stands for them.
+    std::string password;
     EXPECT_TRUE(dialogs.InputPassword("Password", "Password for anna on mx.test:", password) && password == "typed");
-    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Confirm", "Invalid Host!: Specify a new host:",
-                                               "Password: Password for anna on mx.test: (hidden)"}));
+    answer.stop();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Confirm", "Password: Password for anna on mx.test: (hidden)"}));
     TTempDir dir;  // and the help viewer, which Escape puts away
-    SaveFileAtomically(dir.File("help.html"), "<h2><a name=\"contents\"></a>Contents</h2>");
-    dialogs.ShowHelp(dir.File("help.html"));
+    dialogs.ShowHelp(dir.Write("help.html", "<h2><a name=\"contents\"></a>Contents</h2>"));
     ASSERT_TRUE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());
     QTest::keyClick(dialogs.HelpViewer(), Qt::Key_Escape);
     EXPECT_FALSE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());
 }
-

@@ -207,7 +207,7 @@ void Tmainform::Send(const std::string& Password)
         r.Recipients = Addresses->Items().Items();
         for (int i = 0; i < ListBox1->count(); ++i) r.Attachments.push_back(ListBox1->item(i)->text().toStdString());
         r.Body = DisplayedLines();
-        run.Run(r);
+        run.Run(std::move(r));
     } catch (...) {
         error = std::current_exception();
     }

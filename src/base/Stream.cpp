@@ -226,6 +226,9 @@ std::string ReadWholeFile(const std::string& FileName)
 {
     TFileStream f(FileName, fmOpenRead);
     std::string data;
+    // The text is read to its end whatever the size says (a pipe or a /proc file has
+    // none), but a known size spares growing it step by step, a copy at every step.
+    if (const int64_t size = f.Size(); size > 0) data.reserve(static_cast<size_t>(size));
     char buf[65536];
     for (;;) {
         const int32_t n = f.Read(buf, sizeof buf);

@@ -62,6 +62,8 @@ public:
 
     const char* Memory() const { return FData.data(); }
     char* Memory() { return FData.data(); }
+    // Known without the three seeks of the general Size.
+    int64_t Size() const { return static_cast<int64_t>(FData.size()); }
     void SetSize(int64_t NewSize);
     void Clear() { FData.clear(); FPos = 0; }
     void Reserve(int64_t Capacity) { FData.reserve(static_cast<size_t>(Capacity)); }

@@ -133,6 +133,9 @@ void TStringList::SetText(const std::string& Text)
     FItems.clear();
     size_t start = Text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     const size_t n = Text.size();
+    // At most a line per line end and one after the last: room for all of them at once, as
+    // a long list grown line by line copies itself over and touches twice its memory.
+    FItems.reserve(std::count(Text.begin(), Text.end(), '\n') + std::count(Text.begin(), Text.end(), '\r') + 1);
     while (start < n) {
         size_t p = start;
         while (p < n && Text[p] != '\r' && Text[p] != '\n') ++p;

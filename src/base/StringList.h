@@ -2,6 +2,7 @@
 // An ordered list of 8-bit (UTF-8) text lines. In sorted mode every insertion lands in
 // its place, compared without regard to case (CompareText); duplicates are kept.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Component.h"
@@ -37,6 +38,8 @@ public:
     bool Sorted() const { return FSorted; }
     void SetSorted(bool Value);
     const std::vector<std::string>& Items() const { return FItems; }
+    // Hands the lines over and leaves the list empty: a long list is not copied.
+    std::vector<std::string> TakeItems() { return std::exchange(FItems, {}); }
 
     // Lines end at CR LF, LF or CR; a last line without a line end counts. Replaces the
     // content; a sorted list is sorted once after loading. A UTF-8 byte-order mark at the

@@ -247,7 +247,7 @@ void ReadFiles(TArguments& A)
     if (A.HasToFile) {
         TStringList List;
         List.LoadFromFile(A.ToFile);
-        R.Recipients = List.Items();
+        R.Recipients = List.TakeItems();
     } else {
         for (const QString& To : A.To)
             R.Recipients.push_back(Utf8(To));
@@ -257,7 +257,7 @@ void ReadFiles(TArguments& A)
         Body.LoadFromFile(A.BodyFile);
     else if (A.HasBody)
         Body.SetText(A.Body);
-    R.Body = Body.Items();
+    R.Body = Body.TakeItems();
     if (!A.ResumeFile.empty())
         R.AlreadyAccepted = TSendReport::LoadFromFile(A.ResumeFile).AcceptedEntries();
     if (!R.AuthUser.empty())
@@ -279,10 +279,13 @@ int Send(TArguments& A)
             std::fprintf(stderr, "%d bytes of %d sent\n", static_cast<int>(Client.BytesSent()),
                          static_cast<int>(Client.BytesTotal()));
         };
-        Run.OnProgress = [](const TSendProgress& P) {
-            if (P.Split && P.BytesTotal == 0)
-                std::fprintf(stderr, "Transaction %d: recipients %d to %d of %d\n", P.Transaction, P.RecipientsDone + 1,
-                             P.RecipientsDone + P.RecipientsInTransaction, P.RecipientsTotal);
+        // Once per transaction, as it starts; the progress of each RCPT TO is not printed.
+        Run.OnProgress = [Shown = 0](const TSendProgress& P) mutable {
+            if (!P.Split || P.Phase != TSendPhase::Recipients || P.Transaction == Shown)
+                return;
+            Shown = P.Transaction;
+            std::fprintf(stderr, "Transaction %d: recipients %d to %d of %d\n", P.Transaction, P.RecipientsDone + 1,
+                         P.RecipientsDone + P.RecipientsInTransaction, P.RecipientsTotal);
         };
     }
     Run.OnRecipient = [](const TSendRow& Row) {
@@ -294,7 +297,7 @@ int Send(TArguments& A)
 
     bool Failed = false;
     try {
-        Run.Run(A.Request);
+        Run.Run(std::move(A.Request));
     } catch (const std::exception& E) {
         // Once the server has taken the message, a failed QUIT must not make a script send
         // it a second time: report it, but keep the delivery's exit code.

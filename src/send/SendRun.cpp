@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <span>
 
-#include "base/Exception.h"
 #include "mime/MessageComposer.h"
 #include "platform/MessagePump.h"
 #include "smtp/SmtpClient.h"
@@ -16,30 +16,23 @@ namespace {
 constexpr int RecipientLimit = 300;  // the client's threshold for RCPT TO
 constexpr int TooManyRecipients = 452;
 
-std::string Trimmed(const std::string& S)
+// The reply to the row's RCPT TO, without its line end.
+void Answer(TSendRow& Row, int Code, const std::string& Reply)
 {
-    const size_t b = S.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return {};
-    return S.substr(b, S.find_last_not_of(" \t") - b + 1);
-}
-
-std::string WithoutLineEnd(std::string S)
-{
-    while (!S.empty() && (S.back() == '\r' || S.back() == '\n'))
-        S.pop_back();
-    return S;
+    size_t Length = Reply.size();
+    while (Length > 0 && (Reply[Length - 1] == '\r' || Reply[Length - 1] == '\n'))
+        --Length;
+    Row.Code = Code;
+    Row.Reply.assign(Reply, 0, Length);
 }
 
 }  // namespace
 
 TSendRun::TSendRun(TSmtpClient& Client) : FClient(Client) {}
 
-void TSendRun::Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::string& Reply)
+void TSendRun::Settle(TSendRow& Row, TSendOutcome Outcome)
 {
     Row.Outcome = Outcome;
-    Row.Code = Code;
-    Row.Reply = WithoutLineEnd(Reply);
     Row.Transaction = FTransactions;
     if (OnRecipient)
         OnRecipient(Row);
@@ -97,7 +90,7 @@ std::vector<std::string> TSendRun::Probe(const TSendRequest& R)
     return Lines;
 }
 
-void TSendRun::Prepare(const TSendRequest& R)
+void TSendRun::Prepare(const TSendRequest& R, std::vector<std::string>* Entries)
 {
     TSmtpClient& C = FClient;
     C.ClearParameters();
@@ -108,13 +101,12 @@ void TSendRun::Prepare(const TSendRequest& R)
     M.SetSubject(R.Subject);
     M.SetLocalProgram(R.LocalProgram);
     M.SetDate(R.Date.empty() ? MessageDate() : R.Date);
-    TStringList List;
-    for (const std::string& Entry : R.Recipients)
-        List.Add(Entry);
-    switch (R.Mode) {
-    case TRecipientMode::To: M.SetToAddress(List); break;
-    case TRecipientMode::CarbonCopy: M.SetToCarbonCopy(List); break;
-    case TRecipientMode::BlindCarbonCopy: M.SetToBlindCarbonCopy(List); break;
+    // The record's lists feed the header block; Bcc entries appear in none, and RCPT TO
+    // takes the envelope, so they need no copy there.
+    if (R.Mode != TRecipientMode::BlindCarbonCopy) {
+        TStringList& List = R.Mode == TRecipientMode::To ? M.ToAddress() : M.ToCarbonCopy();
+        for (const std::string& Entry : R.Recipients)
+            List.Add(Entry);
     }
     for (const std::string& File : R.Attachments)
         M.Attachments().Add(File);
@@ -125,12 +117,12 @@ void TSendRun::Prepare(const TSendRequest& R)
 
     FReport = TSendReport();
     FReport.Rows().reserve(R.Recipients.size());
-    for (const std::string& Entry : R.Recipients) {
+    for (size_t i = 0; i < R.Recipients.size(); ++i) {
         TSendRow Row;
-        Row.Entry = Entry;
+        Row.Entry = Entries ? std::move((*Entries)[i]) : R.Recipients[i];
         // Blanks around an entry belong to the list, not to the address.
-        Row.Address = Trimmed(TSmtpClient::ExtractAddress(Trimmed(Entry)));
-        if (R.AlreadyAccepted.count(Entry))
+        Row.Address = TSmtpClient::ExtractAddress(Row.Entry);
+        if (R.AlreadyAccepted.count(Row.Entry))
             Row.Outcome = TSendOutcome::Accepted;
         FReport.Rows().push_back(std::move(Row));
     }
@@ -147,6 +139,16 @@ void TSendRun::Pause(int Ms)
 }
 
 void TSendRun::Run(const TSendRequest& R)
+{
+    Execute(R, nullptr);
+}
+
+void TSendRun::Run(TSendRequest&& R)
+{
+    Execute(R, &R.Recipients);
+}
+
+void TSendRun::Execute(const TSendRequest& R, std::vector<std::string>* Entries)
 {
     TSmtpClient& C = FClient;
     FTransactions = 0;
@@ -182,13 +184,13 @@ void TSendRun::Run(const TSendRequest& R)
     FRunning = true;
     FSuccess = Borrowed.Success;
     C.SetEnvelope(std::nullopt);
-    // The record holds the whole list until the last transaction is over.
+    // The record keeps the header's lists until the last transaction is over.
     C.SetClearParams(false);
     C.OnSuccess = nullptr;
 
     std::exception_ptr Failure;
     try {
-        Prepare(R);
+        Prepare(R, Entries);
         Converse(R);
     } catch (...) {
         Failure = std::current_exception();
@@ -213,6 +215,7 @@ void TSendRun::Converse(const TSendRequest& R)
     TSmtpClient& C = FClient;
     std::vector<TSendRow>& Rows = FReport.Rows();
     std::vector<size_t> Pending;
+    Pending.reserve(Rows.size());
     for (size_t i = 0; i < Rows.size(); ++i)
         if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address.empty())
             Pending.push_back(i);
@@ -258,12 +261,11 @@ void TSendRun::Converse(const TSendRequest& R)
     // Every address is checked before the first transaction, so a bad one half-way down a
     // long list cannot stop the send after part of it went out.
     for (const size_t i : Pending)
-        if (Rows[i].Address.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-            throw Exception("Invalid character in command");
+        TSmtpClient::CheckArgument(Rows[i].Address);
 
     if (Rows.empty()) {
         // Nothing to send to: the client's own check reports the incomplete header.
-        C.SetEnvelope(std::vector<std::string>());
+        C.SetEnvelope(std::vector<std::string_view>());
         C.SendMail();
     }
     while (!Pending.empty()) {
@@ -272,7 +274,8 @@ void TSendRun::Converse(const TSendRequest& R)
         // Stopped between transactions: the connection is gone; end as a stopped wait does.
         if (FStopped)
             throw EAbortError("Socket readln aborted");
-        const std::vector<size_t> Chunk(Pending.begin(), Pending.begin() + std::min(Limit, Pending.size()));
+        // Pending stays as it is until the transaction is over.
+        const std::span<const size_t> Chunk(Pending.data(), std::min(Limit, Pending.size()));
         ++FTransactions;
         FProgress.Transaction = FTransactions;
         FProgress.RecipientsInTransaction = static_cast<int>(Chunk.size());
@@ -280,13 +283,16 @@ void TSendRun::Converse(const TSendRequest& R)
         FProgress.Split = FProgress.Split || FTransactions > 1;
         Progress(TSendPhase::Recipients);
 
-        std::vector<std::string> Envelope;
+        // The rows stay where they are until the run ends: the envelope points at their addresses.
+        std::vector<std::string_view> Envelope;
+        Envelope.reserve(Chunk.size());
         for (const size_t i : Chunk)
-            Envelope.push_back("<" + Rows[i].Address + ">");
+            Envelope.push_back(Rows[i].Address);
         std::vector<size_t> Taken;
+        Taken.reserve(Chunk.size());
         bool GiveUp = false, Cut = false;
         size_t Next = 0;
-        C.OnRecipientReply = [&](const std::string&, int Code, const std::string& Reply) {
+        C.OnRecipientReply = [&](std::string_view, int Code, const std::string& Reply) {
             Current = Chunk[Next++];
             TSendRow& Row = Rows[Current];
             ++FProgress.RecipientsSent;
@@ -296,22 +302,22 @@ void TSendRun::Converse(const TSendRequest& R)
                 if (Taken.empty()) {
                     GiveUp = true;
                     for (const size_t i : Pending)
-                        if (Rows[i].Outcome == TSendOutcome::NotTried)
-                            Settle(Rows[i], TSendOutcome::Deferred, Code, Reply);
+                        if (Rows[i].Outcome == TSendOutcome::NotTried) {
+                            Answer(Rows[i], Code, Reply);
+                            Settle(Rows[i], TSendOutcome::Deferred);
+                        }
                 }
                 Cut = true;
                 return false;
             }
-            if (!ReplyRefused(Code, RecipientLimit)) {
-                Row.Code = Code;
-                Row.Reply = WithoutLineEnd(Reply);
+            Answer(Row, Code, Reply);
+            if (!ReplyRefused(Code, RecipientLimit))
                 Taken.push_back(Current);
-            } else {
-                Settle(Row, Code >= 400 && Code < 500 ? TSendOutcome::Deferred : TSendOutcome::Refused, Code, Reply);
-            }
+            else
+                Settle(Row, Code >= 400 && Code < 500 ? TSendOutcome::Deferred : TSendOutcome::Refused);
             return true;
         };
-        C.SetEnvelope(Envelope);
+        C.SetEnvelope(std::move(Envelope));
         C.SendMail();
 
         // A server that said 452 after some recipients has shown its limit: later
@@ -321,16 +327,14 @@ void TSendRun::Converse(const TSendRequest& R)
         if (!Taken.empty()) {
             FDelivered = true;
             for (const size_t i : Taken)
-                Settle(Rows[i], TSendOutcome::Accepted, Rows[i].Code, Rows[i].Reply);
+                Settle(Rows[i], TSendOutcome::Accepted);
         }
-        std::vector<size_t> Rest;
-        for (const size_t i : Pending)
-            if (Rows[i].Outcome == TSendOutcome::NotTried)
-                Rest.push_back(i);
-        FProgress.RecipientsDone = FProgress.RecipientsTotal - static_cast<int>(Rest.size());
+        std::erase_if(Pending, [&](size_t i) { return Rows[i].Outcome != TSendOutcome::NotTried; });
+        FProgress.RecipientsDone = FProgress.RecipientsTotal - static_cast<int>(Pending.size());
         if (!Taken.empty() && OnTransactionDone)
             OnTransactionDone(FProgress);
-        Pending = GiveUp ? std::vector<size_t>() : Rest;
+        if (GiveUp)
+            Pending.clear();
     }
     C.OnRecipientReply = nullptr;
     // Once for the whole list, while the connection is still open.

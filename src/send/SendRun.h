@@ -52,6 +52,9 @@ public:
 
     // Runs Request to its end; see the class comment for what it raises.
     void Run(const TSendRequest& Request);
+    // The same, with the request's entries moved into the report rather than copied: a
+    // long list is held once.
+    void Run(TSendRequest&& Request);
     // Connects as Run would (TLS, EHLO, login), sends nothing, says QUIT and returns what
     // the server offered, one text line each: the server's EHLO lines (its name first,
     // then "SIZE 35882577", "AUTH PLAIN LOGIN", …), then "TLS: server certificate SHA-256
@@ -86,11 +89,13 @@ public:
     std::function<void(const TSendProgress&)> OnTransactionDone;
 
 private:
-    void Prepare(const TSendRequest& Request);
+    // Entries: the request's own list when the report may take its entries, else null.
+    void Execute(const TSendRequest& Request, std::vector<std::string>* Entries);
+    void Prepare(const TSendRequest& Request, std::vector<std::string>* Entries);
     void PrepareConnection(const TSendRequest& Request);
     void Converse(const TSendRequest& Request);
     void Pause(int Ms);
-    void Settle(TSendRow& Row, TSendOutcome Outcome, int Code, const std::string& Reply);
+    void Settle(TSendRow& Row, TSendOutcome Outcome);
     void Progress(TSendPhase Phase);
 
     TSmtpClient& FClient;

@@ -35,13 +35,6 @@ std::string WithoutLineEnd(std::string S)
     return S;
 }
 
-void CheckArgument(const std::string& S)
-{
-    // A CR or LF would start a command of the caller's choosing; a NUL would cut it.
-    if (S.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-        throw Exception("Invalid character in command");
-}
-
 }  // namespace
 
 TSmtpClient::TSmtpClient(TComponent* AOwner)
@@ -321,15 +314,22 @@ void TSmtpClient::Disconnect()
         throw Exception(Reply);
 }
 
-std::string TSmtpClient::ExtractAddress(const std::string& Entry)
+void TSmtpClient::CheckArgument(std::string_view Argument)
 {
-    // The field after the first delimiter, up to the next one (or the closing '>'); found
-    // in place, as a long list passes through here several times per send.
+    // A CR or LF would start a command of the caller's choosing; a NUL would cut it.
+    if (Argument.find('\r') != Argument.npos || Argument.find('\n') != Argument.npos ||
+        Argument.find('\0') != Argument.npos)
+        throw Exception("Invalid character in command");
+}
+
+std::string_view TSmtpClient::ExtractAddress(std::string_view Entry)
+{
+    // The field after the first delimiter, up to the next one (or the closing '>').
     size_t Begin = 0, End = Entry.size();
-    if (const size_t Lt = Entry.find('<'); Lt != std::string::npos) {
+    if (const size_t Lt = Entry.find('<'); Lt != std::string_view::npos) {
         Begin = Lt + 1;
         End = std::min(Entry.find('<', Begin), Entry.find('>', Begin));
-    } else if (const size_t Colon = Entry.find(':'); Colon != std::string::npos) {
+    } else if (const size_t Colon = Entry.find(':'); Colon != std::string_view::npos) {
         Begin = Colon + 1;
         End = Entry.find(':', Begin);
     }
@@ -342,12 +342,12 @@ std::string TSmtpClient::ExtractAddress(const std::string& Entry)
     return Entry.substr(Begin, End - Begin);
 }
 
-void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string>> Entries)
+void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string_view>> Addresses)
 {
     // A new envelope for the same message keeps its composition; leaving envelopes drops it.
-    if (!Entries)
+    if (!Addresses)
         FComposed = false;
-    FEnvelope = std::move(Entries);
+    FEnvelope = std::move(Addresses);
 }
 
 void TSmtpClient::ClearParameters()
@@ -402,8 +402,9 @@ void TSmtpClient::CheckComplete()
     for (;;) {
         const TPostMessage& M = *FPostMessage;
         const bool NoSender = M.FromAddress().empty();
-        const bool NoRecipient = M.ToAddress().Count() == 0 && M.ToCarbonCopy().Count() == 0 &&
-                                 M.ToBlindCarbonCopy().Count() == 0;
+        const bool NoRecipient = FEnvelope ? FEnvelope->empty()
+                                           : M.ToAddress().Count() == 0 && M.ToCarbonCopy().Count() == 0 &&
+                                                 M.ToBlindCarbonCopy().Count() == 0;
         if (!NoSender && !NoRecipient)
             return;
         if (Asked || !OnHeaderIncomplete)
@@ -423,8 +424,8 @@ void TSmtpClient::CheckArguments()
     // With an envelope only its entries become commands; the record's lists feed the
     // header block, which the composer cleans.
     if (FEnvelope) {
-        for (const std::string& Entry : *FEnvelope)
-            CheckArgument(ExtractAddress(Entry));
+        for (const std::string_view Address : *FEnvelope)
+            CheckArgument(Address);
         return;
     }
     for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
@@ -450,12 +451,13 @@ bool TSmtpClient::Transact()
 
     bool Ended = false;
     int Accepted = 0;
+    std::string Line;  // one buffer for every RCPT TO line
     // Returns false once the reply hook ended the recipients of this transaction.
-    const auto Recipient = [&](const std::string& Entry) {
-        const std::string Address = ExtractAddress(Entry);
+    const auto Recipient = [&](std::string_view Entry, std::string_view Address) {
         if (Address.empty())
             return true;
-        const std::string Reply = Command("RCPT TO:<" + Address + ">");
+        Line.assign("RCPT TO:<").append(Address).append(">");
+        Command(Line);
         const int Code = ReplyCode();
         if (OnRecipientReply && !OnRecipientReply(Entry, Code, FLastReplyLine))
             return false;
@@ -463,19 +465,21 @@ bool TSmtpClient::Transact()
         if (!ReplyRefused(Code, RecipientLimit))
             ++Accepted;
         else if (OnRecipientNotFound)
-            OnRecipientNotFound(Entry);
+            OnRecipientNotFound(std::string(Entry));
         return true;
     };
     if (FEnvelope) {
         for (size_t i = 0; i < FEnvelope->size() && !Ended; ++i)
-            Ended = !Recipient((*FEnvelope)[i]);
+            Ended = !Recipient((*FEnvelope)[i], (*FEnvelope)[i]);
     } else {
         for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
             // The count is taken once; a handler that shortens the list cannot make the loop
-            // run past its end.
+            // run past its end, and the entry is a copy it cannot change under us.
             const int Count = List->Count();
-            for (int i = 0; i < Count && i < List->Count() && !Ended; ++i)
-                Ended = !Recipient(List->Strings(i));
+            for (int i = 0; i < Count && i < List->Count() && !Ended; ++i) {
+                const std::string Entry = List->Strings(i);
+                Ended = !Recipient(Entry, ExtractAddress(Entry));
+            }
         }
     }
     // A transaction cut short before any recipient was taken has no message to send; nor
@@ -492,22 +496,26 @@ bool TSmtpClient::TransactPipelined()
 {
     TPostMessage& M = *FPostMessage;
     const std::string Parameters = MailParameters();
-    // A copy: handlers run while replies are read, and the list must not change under the loop.
-    std::vector<std::string> Entries;
-    if (FEnvelope)
+    // The record's entries are copied: handlers run while replies are read, and the list
+    // must not change under the loop.
+    std::vector<std::string> Listed;
+    std::vector<std::string_view> Entries;
+    if (FEnvelope) {
         Entries = *FEnvelope;
-    else
+    } else {
         for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
-            Entries.insert(Entries.end(), List->Items().begin(), List->Items().end());
+            Listed.insert(Listed.end(), List->Items().begin(), List->Items().end());
+        Entries.assign(Listed.begin(), Listed.end());
+    }
     std::vector<std::string> Commands{"RSET", "MAIL FROM:<" + M.FromAddress() + ">" + Parameters};
     Commands.reserve(Entries.size() + 3);
     std::vector<size_t> EntryOf;  // the entry of each RCPT TO
     EntryOf.reserve(Entries.size());
     for (size_t i = 0; i < Entries.size(); ++i) {
-        const std::string Address = ExtractAddress(Entries[i]);
+        const std::string_view Address = FEnvelope ? Entries[i] : ExtractAddress(Entries[i]);
         if (Address.empty())
             continue;
-        Commands.push_back("RCPT TO:<" + Address + ">");
+        Commands.push_back(std::string("RCPT TO:<").append(Address).append(">"));
         EntryOf.push_back(i);
     }
     Commands.push_back("DATA");
@@ -561,7 +569,7 @@ bool TSmtpClient::TransactPipelined()
             throw ESockError("Connection closed");
         int Code = 0;
         Next(Code);
-        const std::string& Entry = Entries[EntryOf[r]];
+        const std::string_view Entry = Entries[EntryOf[r]];
         if (Ended) {
             // The server holds whatever it took, so the hook hears of each reply still.
             if (OnRecipientReply)
@@ -577,7 +585,7 @@ bool TSmtpClient::TransactPipelined()
         if (!ReplyRefused(Code, RecipientLimit))
             ++Accepted;
         else if (OnRecipientNotFound)
-            OnRecipientNotFound(Entry);
+            OnRecipientNotFound(std::string(Entry));
     }
     const bool DataSent = Sent == Commands.size();
     if (Accepted == 0 && (Ended || FEnvelope)) {

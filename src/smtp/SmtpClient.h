@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Component.h"
@@ -71,10 +72,13 @@ public:
     // (not when OnRecipientReply ended the recipients before any was accepted).
     void SendMail();
     // The envelope of the next SendMail calls, for a list sent in several transactions:
-    // RCPT TO goes to these entries instead of the record's three lists, and the message is
-    // the one the first SendMail after setting it composed, so every transaction carries the
-    // same bytes. std::nullopt goes back to the record's lists and a fresh composition.
-    void SetEnvelope(std::optional<std::vector<std::string>> Entries);
+    // RCPT TO goes to these addresses (as they stand, no entry forms) instead of the
+    // record's three lists, which then only feed the header block (an empty envelope is
+    // the missing recipient of OnHeaderIncomplete), and the message is the one the first
+    // SendMail after setting it composed, so every transaction carries the same bytes. The
+    // addresses are not copied: their text must outlive the envelope. std::nullopt goes
+    // back to the record's lists and a fresh composition.
+    void SetEnvelope(std::optional<std::vector<std::string_view>> Addresses);
     // Security, login and extended SMTP of the next Connect.
     void SetSubmission(const TSubmissionOptions& Value) { FSubmission = Value; }
     const TSubmissionOptions& Submission() const { return FSubmission; }
@@ -94,7 +98,10 @@ public:
 
     // The mailbox of one recipient entry: inside the first "<...>" ("Ann <a@b>" -> a@b),
     // else after the first ":" ("to:a@b" -> a@b), else the entry itself; blanks and tabs around it dropped.
-    static std::string ExtractAddress(const std::string& Entry);
+    // A view into Entry.
+    static std::string_view ExtractAddress(std::string_view Entry);
+    // "Invalid character in command" when Argument holds a CR, LF or NUL.
+    static void CheckArgument(std::string_view Argument);
 
     const std::string& UserID() const { return FUserID; }
     void SetUserID(const std::string& Value) { FUserID = Value; }
@@ -131,11 +138,12 @@ public:
     // Part of the published interface; no operation raises it.
     TMailListReturn OnMailListReturn;
     THandlerEvent OnAuthenticationFailed;
-    // Each RCPT TO reply (entry, first line's code, last line), before OnRecipientNotFound.
+    // Each RCPT TO reply (entry, or the envelope's address; first line's code; last line),
+    // before OnRecipientNotFound.
     // Returning false ends the recipients of this transaction without counting the entry
     // refused: DATA follows when the server accepted some, else the transaction ends there
     // (so does a transaction to an envelope whose every recipient was refused).
-    std::function<bool(const std::string& Entry, int Code, const std::string& Reply)> OnRecipientReply;
+    std::function<bool(std::string_view Recipient, int Code, const std::string& Reply)> OnRecipientReply;
 
 private:
     // Sends one command and reads its whole reply; returns the first line, whose code is
@@ -183,7 +191,7 @@ private:
     UUMethods FEncodeType = uuMime;
     bool FClearParams = true;
     bool FInData = false;  // DATA accepted and "." not yet handed to the socket
-    std::optional<std::vector<std::string>> FEnvelope;
+    std::optional<std::vector<std::string_view>> FEnvelope;
     bool FComposed = false;  // the envelope's message is composed
     std::string FLastReplyLine;  // the last line of the reply Command read
     TSubmissionOptions FSubmission;

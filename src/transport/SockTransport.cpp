@@ -144,11 +144,12 @@ int64_t TSockTransport::OutPending() const
 
 // ---------------------------------------------------------------- status and errors
 
-void TSockTransport::Status(uint8_t Level, const std::string& Text)
+void TSockTransport::Status(uint8_t Level, std::string_view Text)
 {
+    // A view: the many status points of a conversation build no string unless reported.
     if (static_cast<int32_t>(Level) > FReportLevel) return;
     FLastStatus = Text;
-    if (!FDestroying && OnStatus) OnStatus(this, Text);
+    if (!FDestroying && OnStatus) OnStatus(this, std::string(Text));
 }
 
 void TSockTransport::LookupErrorMessage(uint16_t Number, std::string& Text)
@@ -775,15 +776,18 @@ int TSockTransport::Accept()
 
 // ---------------------------------------------------------------- sending
 
-void TSockTransport::QueueOutput(const char* Data, int64_t Count)
+void TSockTransport::QueueOutput(const char* Data, int64_t Count, bool LineEnd)
 {
+    DetachView();
+    FOutBuffer->Seek(0, soFromEnd);
+    const int64_t Start = FOutBuffer->Size();
+    FOutBuffer->WriteBuffer(Data, Count);
+    if (LineEnd)
+        FOutBuffer->WriteBuffer("\r\n", 2);
     if (FLogShown)
         TProtocolLog::Note("C: " + *FLogShown);
     else
-        TProtocolLog::Lines("C: ", Data, static_cast<size_t>(Count));
-    DetachView();
-    FOutBuffer->Seek(0, soFromEnd);
-    FOutBuffer->WriteBuffer(Data, Count);
+        TProtocolLog::Lines("C: ", FOutBuffer->Memory() + Start, static_cast<size_t>(FOutBuffer->Size() - Start));
     FSendDone = false;
     KickWriter();
 }
@@ -864,11 +868,16 @@ void TSockTransport::WaitForOutput()
 
 void TSockTransport::SendBuffer(const void* Buffer, size_t Count)
 {
+    const char* data = static_cast<const char*>(Buffer);
+    Send(data, Count == 0 ? std::strlen(data) : Count, false);
+}
+
+void TSockTransport::Send(const char* Data, size_t Count, bool LineEnd)
+{
     Status(4, "Sending Buffer");
     if (FCancelRequested) return;
-    if (Count == 0) Count = std::strlen(static_cast<const char*>(Buffer));
-    if (Count == 0) return;  // nothing to wait for
-    QueueOutput(static_cast<const char*>(Buffer), static_cast<int64_t>(Count));
+    if (Count == 0 && !LineEnd) return;  // nothing to wait for
+    QueueOutput(Data, static_cast<int64_t>(Count), LineEnd);
     WaitForOutput();
     if (FCancelRequested) {
         SetCancelRequested(false);
@@ -879,20 +888,14 @@ void TSockTransport::SendBuffer(const void* Buffer, size_t Count)
 void TSockTransport::Write(const std::string& Text)
 {
     Status(8, "Write");
-    const size_t len = std::min(Text.size(), std::strlen(Text.c_str()));
-    if (len == 0) return SendBuffer("", 0);
-    SendBuffer(Text.data(), len);
+    Send(Text.data(), std::strlen(Text.c_str()), false);
 }
 
 void TSockTransport::Writeln(const std::string& Text)
 {
     Status(8, "Writeln");
     // The line always ends, even when the text stops at a NUL.
-    const size_t Length = std::strlen(Text.c_str());
-    std::string Line;
-    Line.reserve(Length + 2);
-    Line.append(Text, 0, Length).append("\r\n");
-    Write(Line);
+    Send(Text.data(), std::strlen(Text.c_str()), true);
 }
 
 void TSockTransport::WritelnHidden(const std::string& Text, const std::string& Shown)

@@ -19,6 +19,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/Component.h"
 #include "base/Stream.h"
@@ -181,7 +182,7 @@ public:
 
     // ---- status and errors
     // Reports Text through OnStatus when Level <= ReportLevel.
-    void Status(uint8_t Level, const std::string& Text);
+    void Status(uint8_t Level, std::string_view Text);
     void LookupErrorMessage(uint16_t Number, std::string& Text);
     // Reads the pending socket error; returns with Text empty when every bit of
     // IgnoreValue is set in it, else fires OnError and raises ESockError with its text.
@@ -212,7 +213,11 @@ private:
     void DrainSocket();
     void StartLookup(const std::string& Name);
     bool FindLineEnd(int64_t& LfIndex);
-    void QueueOutput(const char* Data, int64_t Count);
+    // Appends Count bytes (and CR LF when LineEnd) to OutBuffer and starts the writer.
+    void QueueOutput(const char* Data, int64_t Count, bool LineEnd);
+    // SendBuffer; with LineEnd, CR LF follows the bytes in the same send (Writeln's line
+    // is never built as a string of its own).
+    void Send(const char* Data, size_t Count, bool LineEnd);
     void DiscardOutput();
     // Moves the unsent rest of a source's own memory into OutBuffer, before the source
     // may go away or more output is queued behind it.

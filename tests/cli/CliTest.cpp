@@ -55,6 +55,13 @@ TEST(QuillcastSend, DeliversAListLongerThanTheServersLimitAndResumes)
     ASSERT_NE(Of, std::string::npos) << R.Err;
     const size_t Start = R.Err.rfind('\n', Of) + 1;  // npos + 1 is 0
     EXPECT_EQ(R.Err.substr(Of), " bytes of " + R.Err.substr(Start, Of - Start) + " sent\n" + Summary);
+    // A progress line as each transaction starts once the server's 452 split the list; none
+    // per recipient.
+    size_t Shown = 0;
+    for (size_t At = R.Err.find("Transaction "); At != std::string::npos; At = R.Err.find("Transaction ", At + 1))
+        ++Shown;
+    EXPECT_EQ(Shown, 2u) << R.Err;
+    EXPECT_NE(R.Err.find("\nTransaction 2: recipients 101 to 200 of 250\n"), std::string::npos) << R.Err;
     const std::vector<std::string> Messages = Peer.Messages();
     ASSERT_EQ(Messages.size(), 3u);
     const QJsonObject First = ParseDelivered(Messages[0]);

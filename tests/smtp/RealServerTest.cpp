@@ -22,13 +22,10 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
     const std::string Data = RandomBytes(1 << 20, 7);
     M.Attachments().Add(Dir.Write("att.bin", Data));
     M.SetFromAddress("me@x.test");
-    for (const char* Line : {"Первая строка", ".", ".x", "..", "последняя."})
-        M.Body().Add(Line);
-    M.ToAddress().Add("Ann <ann@x.test>");
-    M.ToAddress().Add("bob@x.test");
+    M.Body().SetText("Первая строка\r\n.\r\n.x\r\n..\r\nпоследняя.");
+    M.ToAddress().SetText("Ann <ann@x.test>\r\nbob@x.test");
     M.ToCarbonCopy().Add("Carl <carl@x.test>");
-    M.ToBlindCarbonCopy().Add("hidden1@x.test");
-    M.ToBlindCarbonCopy().Add("Secret <hidden2@x.test>");
+    M.ToBlindCarbonCopy().SetText("hidden1@x.test\r\nSecret <hidden2@x.test>");
 
     TSmtpPeer Peer;
     ASSERT_NE(Peer.Port(), 0) << Peer.StartError();

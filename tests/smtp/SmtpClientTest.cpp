@@ -127,16 +127,10 @@ TEST(SmtpSendMail, WholeTransaction)
 {
     auto Fill = [](TSmtpClient& C) {
         TPostMessage& M = C.PostMessage();
-        M.ToAddress().Clear();
-        M.Body().Clear();
-        for (const char* To : {"Ann <ann@x.test>", "to:bob@x.test", "c@x.test"})
-            M.ToAddress().Add(To);
-        for (const char* Cc : {"Carl <carl@x.test>", ""})
-            M.ToCarbonCopy().Add(Cc);
-        for (const char* Bcc : {"<>", "dan@x.test", "eve@x.test<"})
-            M.ToBlindCarbonCopy().Add(Bcc);
-        for (const char* Line : {"Hello", ".", ".x"})
-            M.Body().Add(Line);
+        M.ToAddress().SetText("Ann <ann@x.test>\r\nto:bob@x.test\r\nc@x.test");
+        M.ToCarbonCopy().SetText("Carl <carl@x.test>\r\n\r\n");  // and an empty entry
+        M.ToBlindCarbonCopy().SetText("<>\r\ndan@x.test\r\neve@x.test<");
+        M.Body().SetText("Hello\r\n.\r\n.x");
     };
     const std::string Script =
         Hello +
@@ -147,7 +141,6 @@ TEST(SmtpSendMail, WholeTransaction)
         "C: DATA\nS: 250-whatever\nS: 250 go on\nD:\nS: 250-queued\nS: 250 as 42\n" +
         Bye;
     TTempDir Dir;
-    const std::string LogFile = Dir.File("conversation.log");
     TSession S;
     Fill(S.Client);
     bool BusyInside = false, BusyAtSuccess = true;
@@ -157,7 +150,7 @@ TEST(SmtpSendMail, WholeTransaction)
         S.Got.push_back("SendStart");
     };
     S.Client.OnSuccess = [&](TObject*) { BusyAtSuccess = S.Client.Busy(); };
-    setenv("QUILLCAST_LOG", LogFile.c_str(), 1);
+    setenv("QUILLCAST_LOG", Dir.File("conversation.log").c_str(), 1);
     EXPECT_EQ(S.Run(Script, ConnectSendQuit), "");
     unsetenv("QUILLCAST_LOG");
     ASSERT_TRUE(S.Server.Finished());
@@ -326,7 +319,7 @@ TEST(SmtpCancel, StopInsideTheMessageClosesWithoutQuit)
     QObject::connect(&Poll, &QTimer::timeout, [&] {
         if (S.Server.Received().find("DATA\r\n") == std::string::npos) return;
         Poll.stop();
-        QTimer::singleShot(200, [&] { S.Client.Cancel(); });
+        CancelLater(S.Client, 200);
     });
     Poll.start(10);
     EXPECT_EQ(ErrorOf([&] { S.Client.SendMail(); }), "Socket send aborted");

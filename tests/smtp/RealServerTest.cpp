@@ -1,7 +1,7 @@
 // One message delivered through a real SMTP server (aiosmtpd) and taken apart by Python's
-// email package: the envelope, dot lines, 8-bit text and an attachment arrive as meant.
-// (How headers are folded and names and subjects encoded is the composer's, tested against
-// the same parser in tests/mime; a long folded To line reaches a real server in tests/cli.)
+// email package: the envelope (To, CC and Bcc entries), dot lines, 8-bit text and an
+// attachment arrive as meant. (The header lines are the composer's, tested against the same
+// parser in tests/mime; they reach a real server in tests/cli and tests/app.)
 #include <QJsonArray>
 
 #include <string>
@@ -42,9 +42,6 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
     EXPECT_EQ(JsonText(Got["mail_from"]), "me@x.test");
     EXPECT_EQ(Strings(Got["rcpt_tos"]),
               (std::vector<std::string>{"ann@x.test", "bob@x.test", "carl@x.test", "hidden1@x.test", "hidden2@x.test"}));
-    EXPECT_EQ(HeaderValue(Got, "To"), "Ann <ann@x.test>,bob@x.test");
-    EXPECT_EQ(HeaderValue(Got, "CC"), "Carl <carl@x.test>");
-    EXPECT_EQ(JsonText(Got["header_block"]).find("hidden"), std::string::npos) << "Bcc entries stay out of the header";
 
     ASSERT_TRUE(Got["multipart"].toBool());
     EXPECT_TRUE(Got["defects"].toArray().isEmpty());

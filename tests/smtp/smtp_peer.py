@@ -22,7 +22,6 @@ def decoded(value):
 def take_apart(raw, envelope):
     msg = email.message_from_bytes(raw, policy=policy.compat32)
     out = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-           "header_block": raw[:raw.find(b"\r\n\r\n")].decode("utf-8", "replace"),
            "raw_sha256": hashlib.sha256(raw).hexdigest(),
            "headers": dict(reversed(msg.items())), "subject": decoded(msg.get("Subject")),
            "multipart": msg.is_multipart(),

@@ -21,16 +21,6 @@ std::string Rcpt(const std::string& Address, const std::string& Reply)
     return "C: RCPT TO:<" + Address + ">\nS: " + Reply + "\n";
 }
 
-// Outcome, code and transaction of every row: "accepted 250 1; refused 550 1".
-std::string Rows(const TSendReport& Report)
-{
-    std::string Text;
-    for (const TSendRow& R : Report.Rows())
-        Text += std::string(Text.empty() ? "" : "; ") + TSendReport::OutcomeText(R.Outcome) + " " +
-                std::to_string(R.Code) + " " + std::to_string(R.Transaction);
-    return Text;
-}
-
 TEST(SendRun, TransactionsRefusalsAndReport)
 {
     const std::string A = Rcpt("a@x.test", "250 ok"), B = Rcpt("b@x.test", "250 ok"), C = Rcpt("c@x.test", "250 ok");
@@ -92,7 +82,12 @@ TEST(SendRun, TransactionsRefusalsAndReport)
         R.SkipRefused = Case.Skip;
         const std::string Error = MessageOf<Exception>([&] { Run.Run(R); });
         EXPECT_EQ(Error, Case.Error);
-        EXPECT_EQ(Rows(Run.Report()), Case.Rows);
+        // Outcome, code and transaction of every row: "accepted 250 1; refused 550 1".
+        std::string Rows;
+        for (const TSendRow& Row : Run.Report().Rows())
+            Rows += std::string(Rows.empty() ? "" : "; ") + TSendReport::OutcomeText(Row.Outcome) + " " +
+                    std::to_string(Row.Code) + " " + std::to_string(Row.Transaction);
+        EXPECT_EQ(Rows, Case.Rows);
         EXPECT_EQ(Successes, Error.empty() && Run.Delivered() ? 1 : 0) << "once for the whole list";
         EXPECT_EQ(Run.ConnectFailure(), Case.Script.empty() ? "10061:Connection refused" : "");
         if (Case.Script.empty())

@@ -124,13 +124,6 @@ TEST(SmtpReplies, EveryOutcomeWithItsEvents)
 // the events in order, Busy, ClearParams; and the protocol log of it all is the script again.
 TEST(SmtpSendMail, WholeTransaction)
 {
-    auto Fill = [](TSmtpClient& C) {
-        TPostMessage& M = C.PostMessage();
-        M.ToAddress().SetText("Ann <ann@x.test>\r\nto:bob@x.test\r\nc@x.test");
-        M.ToCarbonCopy().SetText("Carl <carl@x.test>\r\n\r\n");  // and an empty entry
-        M.ToBlindCarbonCopy().SetText("<>\r\ndan@x.test\r\neve@x.test<");
-        M.Body().SetText("Hello\r\n.\r\n.x");
-    };
     const std::string Script =
         Hello +
         "C: RSET\nS: 399-reset\nS: 399 done\nC: MAIL FROM:<me@x.test>\nS: 250-sender\nS: 250 ok\n"
@@ -141,7 +134,11 @@ TEST(SmtpSendMail, WholeTransaction)
         Bye;
     TTempDir Dir;
     TSession S;
-    Fill(S.Client);
+    TPostMessage& M = S.Client.PostMessage();
+    M.ToAddress().SetText("Ann <ann@x.test>\r\nto:bob@x.test\r\nc@x.test");
+    M.ToCarbonCopy().SetText("Carl <carl@x.test>\r\n\r\n");  // and an empty entry
+    M.ToBlindCarbonCopy().SetText("<>\r\ndan@x.test\r\neve@x.test<");
+    M.Body().SetText("Hello\r\n.\r\n.x");
     bool BusyInside = false, BusyAtSuccess = true;
     S.Client.OnSendStart = [&](TObject*) {
         BusyInside = S.Client.Busy();
@@ -164,7 +161,6 @@ TEST(SmtpSendMail, WholeTransaction)
     EXPECT_TRUE(BusyInside);
     EXPECT_FALSE(BusyAtSuccess);
     // Delivered with ClearParams: recipients go, the rest stays.
-    const TPostMessage& M = S.Client.PostMessage();
     EXPECT_EQ(M.ToAddress().Count() + M.ToCarbonCopy().Count() + M.ToBlindCarbonCopy().Count(), 0);
     EXPECT_EQ(M.Body().Count(), 3);
     EXPECT_EQ(M.FromAddress(), "me@x.test");

@@ -2,8 +2,6 @@
 // email package: the envelope (To, CC and Bcc entries), dot lines, 8-bit text and an
 // attachment arrive as meant. (The header lines are the composer's, tested against the same
 // parser in tests/mime; they reach a real server in tests/cli and tests/app.)
-#include <QJsonArray>
-
 #include <string>
 
 #include <gtest/gtest.h>

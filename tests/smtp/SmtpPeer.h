@@ -58,7 +58,7 @@ private:
 };
 
 // A delivered message as smtp_peer.py took it apart: "mail_from", "rcpt_tos",
-// "headers" {name: first value}, "subject", "multipart", "defects",
+// "headers" {name: first value}, "subject", "defects",
 // "date_valid", "body", "attachments" [{"filename", "size", "sha256", "defects"}],
 // "raw_sha256" (of the message as received), "connection" (1 for the first session);
 // secure_smtp_peer.py adds "auth_user" and "tls".

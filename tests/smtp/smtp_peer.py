@@ -24,7 +24,6 @@ def take_apart(raw, envelope):
     out = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
            "raw_sha256": hashlib.sha256(raw).hexdigest(),
            "headers": dict(reversed(msg.items())), "subject": decoded(msg.get("Subject")),
-           "multipart": msg.is_multipart(),
            "defects": [type(d).__name__ for d in msg.defects], "body": None, "attachments": []}
     try:
         out["date_valid"] = email.utils.parsedate_to_datetime(msg.get("Date", "")).tzinfo is not None

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "TestStreams.h"
@@ -40,10 +41,10 @@ TEST(S_BufferStream, PutBackLimitsAndFailures)
     EXPECT_EQ(s.Read(got, 5), 5);
     EXPECT_EQ(under.Position(), 10);  // the read took a whole buffer's worth from below
     for (char c : std::string("4X210")) s.PutBack(c);
-    EXPECT_EQ(MessageOf<Exception>([&] { s.PutBack('y'); }), "PutBack overflow");
+    EXPECT_THAT([&] { s.PutBack('y'); }, testing::ThrowsMessage<Exception>("PutBack overflow"));
     EXPECT_EQ(s.Read(got, 8), 8);
     EXPECT_STREQ(got, "012X4567");
-    EXPECT_EQ(MessageOf<Exception>([&] { s.Seek(0, 3); }), "Invalid seek origin = 3");
+    EXPECT_THAT([&] { s.Seek(0, 3); }, testing::ThrowsMessage<Exception>("Invalid seek origin = 3"));
 
     under.AcceptWrite = 100;
     s.WriteString("xx");
@@ -51,7 +52,7 @@ TEST(S_BufferStream, PutBackLimitsAndFailures)
     EXPECT_EQ(s.Write(big.data(), static_cast<int32_t>(big.size())), 98);  // 100 bytes taken, 2 of them from before this call
     s.WriteString("lost");
     under.AcceptWrite = 0;
-    EXPECT_EQ(MessageOf<Exception>([&] { s.SetPosition(0); }), "Seek error");
+    EXPECT_THAT([&] { s.SetPosition(0); }, testing::ThrowsMessage<Exception>("Seek error"));
     EXPECT_EQ(under.DataString(), "01234567xx" + big.substr(0, 98));
     under.FailReads = true;
     EXPECT_THROW(s.Read(got, 1), EReadError);

@@ -1,13 +1,12 @@
 #pragma once
-// Test data, a stream double and error capture for the mime tests: a memory stream that records
-// the sizes of its writes and can be told to refuse writes, fail reads, hand out short reads,
-// or stop delivering before its end.
+// Test data and a stream double for the mime tests: a memory stream that records the sizes
+// of its writes and can be told to refuse writes, fail reads, hand out short reads, or stop
+// delivering before its end.
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "base/Exception.h"
 #include "base/Stream.h"
 
 class TProbeStream : public TMemoryStream {
@@ -39,16 +38,4 @@ inline std::string RandomBytes(size_t n, unsigned seed)
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
     return s;
-}
-
-// The message of the E that Fn raised; "" when it raised nothing.
-template <typename E, typename F>
-std::string MessageOf(F&& Fn)
-{
-    try {
-        Fn();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "";
 }

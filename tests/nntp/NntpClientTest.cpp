@@ -11,7 +11,6 @@ std::unique_ptr<TNntpClient> ClientFor(TScriptedServer& S)
     auto c = std::make_unique<TNntpClient>();
     c->SetHost("127.0.0.1");
     c->SetPort(S.Port());
-    c->SetTimeOut(5000);
     c->SetReplyTimeOut(5000);
     return c;
 }

@@ -37,14 +37,13 @@ TEST(SaslAuth, MechanismIsChosenFromWhatTheServerOffers)
         EXPECT_EQ(ChooseAuthMethod(c.Offered, c.Requested, c.Token), c.Chosen) << c.Offered.size() << c.Requested;
 }
 
-// RFC 4616 §4 and 4648 §10 vectors, Google's XOAUTH2 example; the log never shows a
-// secret nor its base64, and a separator inside a field is refused.
-TEST(SaslAuth, EncodingsMatchTheVectorsAndTheLogHidesSecrets)
+// RFC 4616 §4 vectors and Google's XOAUTH2 example (between them base64 with no, one and
+// two padding characters); a separator inside a field is refused. That the protocol log
+// hides the secrets is shown on the real server's log (tests/send).
+TEST(SaslAuth, EncodingsMatchTheVectors)
 {
     EXPECT_EQ(PlainResponse("", "tim", "tanstaaftanstaaf"), "AHRpbQB0YW5zdGFhZnRhbnN0YWFm");
     EXPECT_EQ(PlainResponse("Ursel", "Kurt", "xipj3plmq"), "VXJzZWwAS3VydAB4aXBqM3BsbXE=");
-    const char* b64[][2] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
-    for (const auto& v : b64) EXPECT_EQ(Base64Encode(v[0]), v[1]);
     EXPECT_EQ(XOAuth2Response("someuser@example.com", "ya29.vF9dft4qmTc2Nvb3RlckBhdHRhdmlzdGEuY29tCg"),
               "dXNlcj1zb21ldXNlckBleGFtcGxlLmNvbQFhdXRoPUJlYXJlciB5YTI5LnZGOWRmdDRxbVRjMk52YjNSbGNrQmhkSFJoZG1semRHRXVZMjl0Q2cBAQ==");
     EXPECT_EQ(AuthCommand(amLogin, "alice", "s3cr\xc3\xa9t"), "AUTH LOGIN");
@@ -53,10 +52,6 @@ TEST(SaslAuth, EncodingsMatchTheVectorsAndTheLogHidesSecrets)
     EXPECT_EQ(AuthResponse(amPlain, 0, "alice", "pw"), "*");
     EXPECT_EQ(AuthResponse(amXOAuth2, 0, "alice", "tok"), "");
     EXPECT_EQ(AuthCommand(amPlain, "tim", "tanstaaftanstaaf"), "AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm");
-    EXPECT_EQ(AuthCommandLogText(amPlain), "AUTH PLAIN ***");
-    EXPECT_EQ(AuthCommandLogText(amLogin), "AUTH LOGIN");
-    EXPECT_EQ(AuthCommandLogText(amXOAuth2), "AUTH XOAUTH2 ***");
-    EXPECT_EQ(AuthResponseLogText("czNjcsOpdA=="), "***");
     EXPECT_THROW(AuthCommand(amPlain, "alice", std::string("p\0w", 3)), Exception);
     EXPECT_THROW(AuthCommand(amXOAuth2, "alice\x01", "tok"), Exception);
 }

@@ -1,7 +1,7 @@
 """aiosmtpd on 127.0.0.1 for the tests; prints "PORT <n>", refuses --refuse recipients, takes
-at most --max-rcpt recipients per transaction (452 past them), offers PIPELINING with
---pipelining, and writes each delivered message, taken apart by Python's email package, to
-DIR/msg-NNN.json."""
+at most --max-rcpt recipients per transaction (452 past them), and writes each delivered
+message, taken apart by Python's email package, to DIR/msg-NNN.json. The handler offers
+PIPELINING when secure_smtp_peer.py is asked for it."""
 import argparse
 import asyncio
 import email.header
@@ -22,10 +22,8 @@ def decoded(value):
 def take_apart(raw, envelope):
     msg = email.message_from_bytes(raw, policy=policy.compat32)
     out = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-           "header_block": raw[:raw.find(b"\r\n\r\n")].decode("utf-8", "replace"),
            "raw_sha256": hashlib.sha256(raw).hexdigest(),
-           "headers": [[k, v] for k, v in msg.items()], "subject": decoded(msg.get("Subject")),
-           "from": decoded(msg.get("From")), "multipart": msg.is_multipart(),
+           "headers": dict(reversed(msg.items())), "subject": decoded(msg.get("Subject")),
            "defects": [type(d).__name__ for d in msg.defects], "body": None, "attachments": []}
     try:
         out["date_valid"] = email.utils.parsedate_to_datetime(msg.get("Date", "")).tzinfo is not None
@@ -83,7 +81,6 @@ async def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--max-rcpt", type=int, default=0)
-    parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--certs", help="unused: the secure peer's certificate folder")
     args = parser.parse_args()
     loop, handler = asyncio.get_running_loop(), Handler(args)

@@ -19,7 +19,7 @@ std::string Trim(const std::string& S)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     const std::string entry(reinterpret_cast<const char*>(Data), Size);
-    const std::string address = TSmtpClient::ExtractAddress(entry);
+    const std::string address(TSmtpClient::ExtractAddress(entry));
     FUZZ_CHECK(entry.find(address) != std::string::npos);
     FUZZ_CHECK(address == Trim(address));
     // Blanks around the entry change nothing.

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
             const int op = in.ConsumeIntegralInRange(0, 3);
             // Mostly short transfers, now and then one past a buffer's edge.
             const int count = in.ConsumeIntegralInRange(0, 15) == 0 ? in.ConsumeIntegralInRange(0, Most)
-                                                                   : in.ConsumeIntegralInRange(0, 300);
+                                                                    : in.ConsumeIntegralInRange(0, 300);
             if (op == 0) {
                 const int32_t got = buffered.Read(a.data(), count);
                 FUZZ_CHECK(got == model.Read(b.data(), count));
@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
                 const int64_t offset = in.ConsumeIntegralInRange<int64_t>(-Most, Most);
                 const auto origin = static_cast<uint16_t>(in.ConsumeIntegralInRange(0, 2));
                 // From the end the buffered stream counts back by a positive offset.
-                FUZZ_CHECK(buffered.Seek(offset, origin) ==
-                           model.Seek(origin == soFromEnd ? -offset : offset, origin));
+                FUZZ_CHECK(buffered.Seek(offset, origin) == model.Seek(origin == soFromEnd ? -offset : offset, origin));
             } else {
                 FUZZ_CHECK(buffered.Size() == model.Size());
             }

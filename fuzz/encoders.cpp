@@ -46,8 +46,8 @@ void CheckBase64(const std::string& Input)
         FUZZ_CHECK(!Line.empty() && Line.size() <= 60 && Line.size() % 4 == 0);
         joined += Line;
     });
-    const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(joined),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(QByteArray::fromStdString(joined), QByteArray::AbortOnBase64DecodingErrors);
     FUZZ_CHECK(decoded && decoded.decoded.toStdString() == Input);
 }
 

@@ -183,13 +183,13 @@ int main(int argc, char** argv)
 
     const int n = 5000;
     if (only.empty() || only == "rt") {
-    double ours = 1e9, theirs = 1e9;
-    for (int round = 0; round < 5; ++round) {  // best of five, alternating, against load noise
-        theirs = std::min(theirs, BlockingRoundTrip(n));
-        ours = std::min(ours, TransportRoundTrip(n));
-    }
-    std::printf("round trip:   Transaction %.1f us, blocking client %.1f us, ratio %.2f (target <= 1.5)\n",
-                ours * 1e6, theirs * 1e6, ours / theirs);
+        double ours = 1e9, theirs = 1e9;
+        for (int round = 0; round < 5; ++round) {  // best of five, alternating, against load noise
+            theirs = std::min(theirs, BlockingRoundTrip(n));
+            ours = std::min(ours, TransportRoundTrip(n));
+        }
+        std::printf("round trip:   Transaction %.1f us, blocking client %.1f us, ratio %.2f (target <= 1.5)\n",
+                    ours * 1e6, theirs * 1e6, ours / theirs);
     }
     if (!only.empty() && only != "stream") return 0;
 

@@ -155,8 +155,12 @@ void TDeliveryDialog::UpdateEnabled()
 void TDeliveryDialog::BrowseClick()
 {
     const QFileInfo current(CAFile->text().trimmed());
-    TFileDialog chooser{FChooserTitle, "Certificates|*.pem;*.crt;*.cer|All files|*.*", 1, "",
-                        current.fileName().isEmpty() ? "" : current.absolutePath().toStdString(), ""};
+    TFileDialog chooser{FChooserTitle,
+                        "Certificates|*.pem;*.crt;*.cer|All files|*.*",
+                        1,
+                        "",
+                        current.fileName().isEmpty() ? "" : current.absolutePath().toStdString(),
+                        ""};
     if (FDialogs.OpenFile(chooser)) CAFile->setText(Q(chooser.FileName));
 }
 

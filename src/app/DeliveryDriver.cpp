@@ -23,8 +23,10 @@ void Tmainform::DeliveryBtnClick()
     std::optional<std::string> stored;
     if (!Delivery.AuthUser.empty()) {
         stored = Credentials->Read(account);
-        if (stored) password = {*stored, true};
-        else if (account == FPasswordAccount) password.Password = FPassword;
+        if (stored)
+            password = {*stored, true};
+        else if (account == FPasswordAccount)
+            password.Password = FPassword;
     }
     TConnectionTest test;
     if (ProbeServer)
@@ -32,12 +34,11 @@ void Tmainform::DeliveryBtnClick()
             Guarded(FDialogs, [&] { TestConnection(Settings, Password); });
         };
     TDeliverySettings edited = Delivery;
-    const TDialogTexts texts =
-        Texts({ltDeliveryTitle},
-              {ltMaxRecipients, ltPauseMs, ltSkipRefused, ltDeliveryGroup, ltConnectionGroup, ltSecurity, ltSecurityNone,
-               ltAuthUser, ltPassword, ltRemember, ltAuthMethod, ltAuthAuto, ltCAFile, ltFingerprint, ltExtendedSmtp,
-               ltAllowPlaintext},
-              {ltTestConnection, ltBrowse});
+    const TDialogTexts texts = Texts({ltDeliveryTitle},
+                                     {ltMaxRecipients, ltPauseMs, ltSkipRefused, ltDeliveryGroup, ltConnectionGroup,
+                                      ltSecurity, ltSecurityNone, ltAuthUser, ltPassword, ltRemember, ltAuthMethod,
+                                      ltAuthAuto, ltCAFile, ltFingerprint, ltExtendedSmtp, ltAllowPlaintext},
+                                     {ltTestConnection, ltBrowse});
     if (!FDialogs.EditDelivery(texts, edited, password, test)) return;
 
     const TSecurity before = Delivery.Security;

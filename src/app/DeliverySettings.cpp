@@ -9,14 +9,15 @@
 
 namespace {
 
-const char* const SecurityNames[] = {"none", "starttls", "tls"};            // by TSecurity
+const char* const SecurityNames[] = {"none", "starttls", "tls"};              // by TSecurity
 const char* const AuthMethodNames[] = {"auto", "plain", "login", "xoauth2"};  // by TAuthMethod
 
 // The index of Name in Names (case ignored); 0, the default, when absent.
 template <std::size_t N>
 std::size_t IndexOf(const char* const (&Names)[N], const std::string& Name)
 {
-    const auto* found = std::find_if(std::begin(Names), std::end(Names), [&](const char* n) { return SameText(n, Name); });
+    const auto* found =
+        std::find_if(std::begin(Names), std::end(Names), [&](const char* n) { return SameText(n, Name); });
     return found == std::end(Names) ? 0 : static_cast<std::size_t>(found - std::begin(Names));
 }
 
@@ -25,7 +26,10 @@ std::size_t IndexOf(const char* const (&Names)[N], const std::string& Name)
 const char* SecurityName(TSecurity Security) { return SecurityNames[static_cast<int>(Security)]; }
 TSecurity SecurityFromName(const std::string& Name) { return static_cast<TSecurity>(IndexOf(SecurityNames, Name)); }
 const char* AuthMethodSettingName(TAuthMethod Method) { return AuthMethodNames[Method]; }
-TAuthMethod AuthMethodFromName(const std::string& Name) { return static_cast<TAuthMethod>(IndexOf(AuthMethodNames, Name)); }
+TAuthMethod AuthMethodFromName(const std::string& Name)
+{
+    return static_cast<TAuthMethod>(IndexOf(AuthMethodNames, Name));
+}
 
 TDeliverySettings ReadDeliverySettings(const TSettingsStore& Store)
 {

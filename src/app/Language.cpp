@@ -82,8 +82,9 @@ const char* const LangTexts[ltCount_][2] = {
     /* ltPasswordTitle    */ {"Password", "Пароль"},
     /* ltPasswordPrompt   */ {"Password for %s on %s:", "Пароль для %s на %s:"},
     /* ltServerOffers     */ {"The server offers:", "Сервер предлагает:"},
-    /* ltNoKeyring        */ {"No keyring is available: the password is kept only until the program ends.",
-                              "Связка ключей недоступна: пароль хранится только до закрытия программы."},
+    /* ltNoKeyring        */
+    {"No keyring is available: the password is kept only until the program ends.",
+     "Связка ключей недоступна: пароль хранится только до закрытия программы."},
     /* ltResultsTitle     */ {"Recipients not reached", "Недоставленные получатели"},
     /* ltEntry            */ {"Entry", "Запись"},
     /* ltOutcome          */ {"Outcome", "Итог"},
@@ -96,10 +97,12 @@ const char* const LangTexts[ltCount_][2] = {
     /* ltRecipientsSent   */ {"Sending recipients: %1 of %2", "Передаём получателей: %1 из %2"},
     /* ltBytesSent        */ {"%1 bytes of %2 sent", "Отправлено байт: %1 из %2"},
     /* ltWaitingAnswer    */ {"Waiting for the server's answer", "Ждём ответа сервера"},
-    /* ltMayHaveMessage   */ {"The whole message had gone out: the server may already have taken it.",
-                              "Сообщение уже было передано целиком: сервер, возможно, его уже принял."},
-    /* ltReplaceList      */ {"The address list has unsaved changes. Replace it?",
-                              "В списке адресов есть несохранённые изменения. Заменить его?"},
+    /* ltMayHaveMessage   */
+    {"The whole message had gone out: the server may already have taken it.",
+     "Сообщение уже было передано целиком: сервер, возможно, его уже принял."},
+    /* ltReplaceList      */
+    {"The address list has unsaved changes. Replace it?",
+     "В списке адресов есть несохранённые изменения. Заменить его?"},
     /* ltAccepted         */ {"accepted", "принят"},
     /* ltRefused          */ {"refused", "отвергнут"},
     /* ltDeferred         */ {"deferred", "отложен"},

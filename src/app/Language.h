@@ -17,6 +17,7 @@ struct TCaptionEntry {
 extern const TCaptionEntry CaptionTable[];
 extern const std::size_t CaptionTableSize;
 
+// clang-format off
 enum TLangText {
     ltTotal,            // count label, before the number
     ltAddresses,        // count label, after the number
@@ -70,6 +71,7 @@ enum TLangText {
     ltNotTried,
     ltCount_
 };
+// clang-format on
 
 const char* LangText(TLangText Text, TLanguage Language);
 // The address count label: "Total 5 addresses" in English whatever the number; in Russian

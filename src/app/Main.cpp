@@ -60,7 +60,8 @@ W* Make(QWidget* Parent, const char* Name, int X, int Y, int Width, int Height)
     return w;
 }
 
-QPushButton* MakeButton(QWidget* Parent, const char* Name, int X, int Y, int Width, int Height, const char* Hint = nullptr)
+QPushButton* MakeButton(QWidget* Parent, const char* Name, int X, int Y, int Width, int Height,
+                        const char* Hint = nullptr)
 {
     auto* b = Make<QPushButton>(Parent, Name, X, Y, Width, Height);
     b->setAutoDefault(true);
@@ -93,8 +94,7 @@ protected:
     {
         if (Event->type() == QEvent::KeyPress) {
             auto* key = static_cast<QKeyEvent*>(Event);
-            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-                (key->modifiers() & Qt::ShiftModifier))
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && (key->modifiers() & Qt::ShiftModifier))
                 key->setModifiers(key->modifiers() & ~Qt::ShiftModifier);
         }
         return false;
@@ -140,7 +140,8 @@ Tmainform::Tmainform(TUserDialogs& Dialogs, TSplashform* Splash, QWidget* Parent
     SaveDialog1.DefaultExt = "txt";
 
     // Captions as the window is laid out: the English column, the user ID label excepted.
-    for (std::size_t i = 0; i < CaptionTableSize; ++i) SetCaption(CaptionTable[i].Control, CaptionTable[i].Text[lgEnglish]);
+    for (std::size_t i = 0; i < CaptionTableSize; ++i)
+        SetCaption(CaptionTable[i].Control, CaptionTable[i].Text[lgEnglish]);
     Label4->setText(QStringLiteral("UserID"));
     PageControl1->setCurrentWidget(TabSheet2);
 
@@ -306,10 +307,14 @@ void Tmainform::FormCreate()
     if (Splashform) Splashform->setEnabled(true);
     TSettingsStore reg;  // the key is released however this ends
     reg.OpenKey(SettingsKey, true);
-    if (reg.ValueExists("Login")) Edit3->setText(Q(reg.ReadString("Login")));
-    else BitBtn9Click();
-    if (reg.ValueExists("Port")) Edit2->setText(Q(reg.ReadString("Port")));
-    else BitBtn9Click();
+    if (reg.ValueExists("Login"))
+        Edit3->setText(Q(reg.ReadString("Login")));
+    else
+        BitBtn9Click();
+    if (reg.ValueExists("Port"))
+        Edit2->setText(Q(reg.ReadString("Port")));
+    else
+        BitBtn9Click();
     Edit6->setText(Q(reg.ReadString("Host")));
     Edit4->setText(Q(reg.ReadString("Name")));
     Edit5->setText(Q(reg.ReadString("Mail")));
@@ -507,8 +512,7 @@ void Tmainform::BitBtn6Click()
         FListModified = true;
         // The entry that moved into the removed one's place becomes the selection.
         if (index < Addresses->Count())
-            ListBox2->selectionModel()->setCurrentIndex(Addresses->index(index),
-                                                        QItemSelectionModel::ClearAndSelect);
+            ListBox2->selectionModel()->setCurrentIndex(Addresses->index(index), QItemSelectionModel::ClearAndSelect);
         else
             ListBox2->selectionModel()->clear();
     }
@@ -572,7 +576,8 @@ void Tmainform::ApplyQtTranslation(TLanguage Lang)
 std::string Tmainform::DraftFileName()
 {
     const QFileInfo settings(Q(TSettingsStore::FileNameFor(SettingsKey)));
-    return (settings.path() + QLatin1Char('/') + settings.completeBaseName() + QStringLiteral("-draft.json")).toStdString();
+    return (settings.path() + QLatin1Char('/') + settings.completeBaseName() + QStringLiteral("-draft.json"))
+        .toStdString();
 }
 
 void Tmainform::SaveDraft()
@@ -586,7 +591,9 @@ void Tmainform::SaveDraft()
         {QStringLiteral("attachments"), attachments},
         {QStringLiteral("addresses"), Q(Addresses->Items().Text())},
         {QStringLiteral("listModified"), FListModified},
-        {QStringLiteral("mode"), RadioButton1->isChecked() ? 0 : RadioButton2->isChecked() ? 1 : 2},
+        {QStringLiteral("mode"), RadioButton1->isChecked()   ? 0
+                                 : RadioButton2->isChecked() ? 1
+                                                             : 2},
     };
     SaveFileAtomically(DraftFileName(), QJsonDocument(draft).toJson(QJsonDocument::Compact).toStdString());
 }
@@ -604,7 +611,8 @@ void Tmainform::LoadDraft()
     Edit1->setText(draft.value(QStringLiteral("subject")).toString());
     Memo1->setPlainText(draft.value(QStringLiteral("body")).toString());
     ListBox1->clear();
-    for (const QJsonValue& file : draft.value(QStringLiteral("attachments")).toArray()) ListBox1->addItem(file.toString());
+    for (const QJsonValue& file : draft.value(QStringLiteral("attachments")).toArray())
+        ListBox1->addItem(file.toString());
     Addresses->SetText(draft.value(QStringLiteral("addresses")).toString().toStdString());
     FListModified = draft.value(QStringLiteral("listModified")).toBool();
     QRadioButton* const modes[] = {RadioButton1, RadioButton2, RadioButton3};

@@ -34,8 +34,8 @@ class TSmtpClient;
 class TSplashform;
 
 // The settings key and the program's own texts.
-extern const char* const SettingsKey;      // "Software\Veskor\Quillcast V1.2\1.2"
-extern const char* const ApplicationTitle; // "Quillcast"
+extern const char* const SettingsKey;       // "Software\Veskor\Quillcast V1.2\1.2"
+extern const char* const ApplicationTitle;  // "Quillcast"
 
 class Tmainform : public QDialog {
     Q_OBJECT
@@ -61,23 +61,23 @@ public:
     QLineEdit* Edit1;       // subject
     QPlainTextEdit* Memo1;  // body
     QPushButton* Openbtn;
-    QPushButton* BitBtn3;   // save message
-    QPushButton* BitBtn8;   // clear message
+    QPushButton* BitBtn3;  // save message
+    QPushButton* BitBtn8;  // clear message
     QLabel* Label10;
     QListWidget* ListBox1;  // attachments
     QPushButton* Button4;   // add attachment
     QPushButton* Button5;   // remove attachment
     // Addresses page.
-    QListView* ListBox2;    // recipients
+    QListView* ListBox2;  // recipients
     TAddressListModel* Addresses;
-    QLabel* Label8;         // address count
+    QLabel* Label8;  // address count
     QLabel* Label7;
-    QLineEdit* Edit7;       // new address
-    QPushButton* BitBtn5;   // insert (default button)
-    QPushButton* BitBtn6;   // remove
-    QPushButton* Adrbtn;    // open list
-    QPushButton* BitBtn2;   // save list
-    QPushButton* BitBtn7;   // clear list
+    QLineEdit* Edit7;      // new address
+    QPushButton* BitBtn5;  // insert (default button)
+    QPushButton* BitBtn6;  // remove
+    QPushButton* Adrbtn;   // open list
+    QPushButton* BitBtn2;  // save list
+    QPushButton* BitBtn7;  // clear list
     QGroupBox* RadioGroup1;
     QRadioButton* RadioButton1;  // To
     QRadioButton* RadioButton2;  // CC
@@ -85,20 +85,20 @@ public:
     // Options page.
     QGroupBox* GroupBox1;
     QLabel* Label1;
-    QLineEdit* Edit6;       // host
+    QLineEdit* Edit6;  // host
     QLabel* Label2;
-    QLineEdit* Edit2;       // port
+    QLineEdit* Edit2;  // port
     QLabel* Label4;
-    QLineEdit* Edit3;       // user ID
-    QPushButton* BitBtn9;   // reset
+    QLineEdit* Edit3;          // user ID
+    QPushButton* BitBtn9;      // reset
     QPushButton* DeliveryBtn;  // "Connection and delivery…"
     QGroupBox* GroupBox2;
     QLabel* Label3;
-    QLineEdit* Edit4;       // sender's name
+    QLineEdit* Edit4;  // sender's name
     QLabel* Label6;
-    QLineEdit* Edit5;       // sender's address
+    QLineEdit* Edit5;  // sender's address
     QLabel* Label9;
-    QComboBox* ComboBox1;   // language
+    QComboBox* ComboBox1;  // language
     // Popup menu of the window and its page control.
     QMenu* PopupMenu1;
     QAction* Openaddresses1;
@@ -147,7 +147,7 @@ public:
     void LoadDraft();
     // The address list was changed since it was opened, saved or started empty.
     bool ListModified() const { return FListModified; }
-    void BitBtn9Click();   // Reset
+    void BitBtn9Click();  // Reset
     void DeliveryBtnClick();
     // Test connection with what the delivery dialog shows: the progress window with Stop
     // while ProbeServer runs, then the server's offer in a message box; a failure goes to
@@ -241,7 +241,7 @@ private:
     bool FListModified = false;
     // Qt's own texts (standard buttons, file dialogs) in Russian while Russian is chosen.
     std::unique_ptr<QTranslator> FQtTranslator;
-    TSendRun* FRun = nullptr;   // the send in progress, for Stop
-    bool FSendAgain = false;    // Send! pressed while a stopped send unwound
+    TSendRun* FRun = nullptr;  // the send in progress, for Stop
+    bool FSendAgain = false;   // Send! pressed while a stopped send unwound
     bool FTerminated = false;
 };

@@ -13,7 +13,6 @@ std::string ProgramFolder(const std::string& ProgramDir)
     const QString HelpFile = QStringLiteral("quillcast.html");
     const QDir Beside(QString::fromStdString(ProgramDir));
     const QString Installed = QDir::cleanPath(Beside.filePath(QStringLiteral(QUILLCAST_DATA_FROM_BIN)));
-    if (!Beside.exists(HelpFile) && QDir(Installed).exists(HelpFile))
-        return Installed.toStdString();
+    if (!Beside.exists(HelpFile) && QDir(Installed).exists(HelpFile)) return Installed.toStdString();
     return ProgramDir;
 }

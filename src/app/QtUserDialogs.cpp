@@ -58,8 +58,10 @@ class THelpViewer : public QTextBrowser {
 protected:
     void keyPressEvent(QKeyEvent* Event) override
     {
-        if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) close();
-        else QTextBrowser::keyPressEvent(Event);
+        if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier)
+            close();
+        else
+            QTextBrowser::keyPressEvent(Event);
     }
 };
 
@@ -116,7 +118,8 @@ bool TQtUserDialogs::RunFileDialog(TFileDialog& Dialog, bool Save)
     dialog.setNameFilters(filters);
     if (Dialog.FilterIndex >= 1 && Dialog.FilterIndex <= filters.size())
         dialog.selectNameFilter(filters[Dialog.FilterIndex - 1]);
-    if (!Dialog.InitialDir.empty() && QFileInfo(Q(Dialog.InitialDir)).isDir()) dialog.setDirectory(Q(Dialog.InitialDir));
+    if (!Dialog.InitialDir.empty() && QFileInfo(Q(Dialog.InitialDir)).isDir())
+        dialog.setDirectory(Q(Dialog.InitialDir));
     if (!Dialog.DefaultExt.empty()) dialog.setDefaultSuffix(Q(Dialog.DefaultExt));
     if (!Dialog.FileName.empty()) dialog.selectFile(Q(Dialog.FileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
@@ -193,8 +196,8 @@ TResultsAnswer TQtUserDialogs::ShowResults(const TDialogTexts& Texts, const TRes
     TResultsAnswer answer = TResultsAnswer::Close;
     const TResultsAnswer answers[] = {TResultsAnswer::SaveReport, TResultsAnswer::KeepOnly, TResultsAnswer::Close};
     for (int i = 0; i < 3; ++i) {
-        QPushButton* b = buttons->addButton(Q(Texts.Buttons.at(i)), i == 2 ? QDialogButtonBox::RejectRole
-                                                                           : QDialogButtonBox::ActionRole);
+        QPushButton* b = buttons->addButton(Q(Texts.Buttons.at(i)),
+                                            i == 2 ? QDialogButtonBox::RejectRole : QDialogButtonBox::ActionRole);
         QObject::connect(b, &QPushButton::clicked, &dialog, [&answer, &dialog, a = answers[i]] {
             answer = a;
             dialog.done(0);

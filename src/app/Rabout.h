@@ -24,10 +24,10 @@ class TRaboutForm : public QDialog {
 public:
     explicit TRaboutForm(TUserDialogs& Dialogs, QWidget* Parent = nullptr);
 
-    QLabel* Label3;       // title
-    TClickLabel* Label1;  // contact address (clicking does nothing)
-    TClickLabel* Label4;  // web address
-    QPushButton* BitBtn1; // OK
+    QLabel* Label3;        // title
+    TClickLabel* Label1;   // contact address (clicking does nothing)
+    TClickLabel* Label4;   // web address
+    QPushButton* BitBtn1;  // OK
 
     // Shapes the window as the ellipse inside (10, 10) - (291, 169).
     void FormCreate();

@@ -85,8 +85,10 @@ void Tmainform::CreateComponents()
     if (Splashform) {
         Splashform->MainWindow = this;
         Splashform->OnStop = [this] {
-            if (FRun) FRun->Stop();
-            else SmtpClient1->Cancel();
+            if (FRun)
+                FRun->Stop();
+            else
+                SmtpClient1->Cancel();
         };
     }
 }
@@ -221,7 +223,8 @@ void Tmainform::Send(const std::string& Password)
     if (std::exchange(FSendAgain, false))
         QTimer::singleShot(0, this, [this] { Guarded(FDialogs, [this] { SendbtnClick(); }); });
     // The error text stays the transport's; the reason is shown under it.
-    if (!run.ConnectFailure().empty()) error = std::make_exception_ptr(ESockError("Connection Failed.\n" + run.ConnectFailure()));
+    if (!run.ConnectFailure().empty())
+        error = std::make_exception_ptr(ESockError("Connection Failed.\n" + run.ConnectFailure()));
     if (error && run.StoppedAfterMessage()) {
         try {
             std::rethrow_exception(error);
@@ -257,11 +260,17 @@ void Tmainform::ShowResults(const TSendReport& Report)
         missed.Add(row.Entry);
     }
     if (rows.empty()) return;
-    const TDialogTexts texts = Texts({ltResultsTitle}, {ltEntry, ltOutcome, ltServerReply}, {ltSaveReport, ltKeepOnly, ltClose});
+    const TDialogTexts texts =
+        Texts({ltResultsTitle}, {ltEntry, ltOutcome, ltServerReply}, {ltSaveReport, ltKeepOnly, ltClose});
     for (;;) {
         switch (FDialogs.ShowResults(texts, rows)) {
         case TResultsAnswer::SaveReport: {
-            TFileDialog dialog{LangText(ltSaveReport, Language()), "CSV (*.csv)|*.csv|All files (*)|*", 1, "", AddressListDir(), "csv"};
+            TFileDialog dialog{LangText(ltSaveReport, Language()),
+                               "CSV (*.csv)|*.csv|All files (*)|*",
+                               1,
+                               "",
+                               AddressListDir(),
+                               "csv"};
             if (FDialogs.SaveFile(dialog)) Report.SaveToFile(dialog.FileName);
             break;
         }

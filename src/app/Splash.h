@@ -21,12 +21,12 @@ public:
     // Created disabled with an empty status line and the Stop button hidden.
     explicit TSplashform(TUserDialogs& Dialogs);
 
-    QLabel* Label3;       // title
-    QLabel* Label1;       // status line
+    QLabel* Label3;  // title
+    QLabel* Label1;  // status line
     // Under the status line while a send runs: bytes of the current message, or the
     // recipients reached when the list takes several transactions. Hidden otherwise.
     QProgressBar* ProgressBar;
-    QPushButton* Button1; // Stop
+    QPushButton* Button1;  // Stop
 
     // Run by Stop before the window is put back: cancels the send in progress.
     std::function<void()> OnStop;

@@ -33,11 +33,13 @@ struct TLoginPassword {
 using TConnectionTest = std::function<void(const TDeliverySettings& Settings, const std::string& Password)>;
 
 // The Labels of the "Connection and delivery" dialog, in order, and its Buttons.
+// clang-format off
 enum TDeliveryLabel {
     dlMaxRecipients, dlPauseMs, dlSkipRefused, dlDeliveryGroup, dlConnectionGroup, dlSecurity, dlSecurityNone,
     dlAuthUser, dlPassword, dlRemember, dlAuthMethod, dlAuthAuto, dlCAFile, dlFingerprint, dlExtendedSmtp,
     dlAllowPlaintext, dlCount_
 };
+// clang-format on
 enum TDeliveryButton { dbTestConnection, dbBrowse, dbCount_ };
 
 // The captions of a dialog in the interface language: title, then its field labels or

@@ -43,9 +43,15 @@ int StrToInt(const std::string& text)
         size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
         ok = i < t.size();
         for (; ok && i < t.size(); ++i) {
-            if (t[i] < '0' || t[i] > '9') { ok = false; break; }
+            if (t[i] < '0' || t[i] > '9') {
+                ok = false;
+                break;
+            }
             v = v * 10 + (t[i] - '0');
-            if (v > static_cast<long long>(INT_MAX) + 1) { ok = false; break; }
+            if (v > static_cast<long long>(INT_MAX) + 1) {
+                ok = false;
+                break;
+            }
         }
         if (ok && t[0] == '-') v = -v;
         ok = ok && v >= INT_MIN && v <= INT_MAX;

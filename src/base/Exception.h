@@ -17,16 +17,30 @@ private:
     std::string FMessage;
 };
 
-class EStreamError : public Exception { using Exception::Exception; };
-class EReadError : public EStreamError { using EStreamError::EStreamError; };
-class EWriteError : public EStreamError { using EStreamError::EStreamError; };
+class EStreamError : public Exception {
+    using Exception::Exception;
+};
+class EReadError : public EStreamError {
+    using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+    using EStreamError::EStreamError;
+};
 // "Cannot open file %s"
-class EFOpenError : public EStreamError { using EStreamError::EStreamError; };
+class EFOpenError : public EStreamError {
+    using EStreamError::EStreamError;
+};
 // "Cannot create file %s"
-class EFCreateError : public EStreamError { using EStreamError::EStreamError; };
-class EStringListError : public Exception { using Exception::Exception; };
+class EFCreateError : public EStreamError {
+    using EStreamError::EStreamError;
+};
+class EStringListError : public Exception {
+    using Exception::Exception;
+};
 // "'%s' is not a valid integer value"
-class EConvertError : public Exception { using Exception::Exception; };
+class EConvertError : public Exception {
+    using Exception::Exception;
+};
 
 // An error's text as the user is shown it: the message with a full stop added, unless it
 // is empty or already ends in a full stop or in a character that sorts before it

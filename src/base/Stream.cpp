@@ -141,10 +141,7 @@ void TMemoryStream::LoadFromFile(const std::string& FileName)
     FPos = 0;
 }
 
-void TMemoryStream::SaveToFile(const std::string& FileName)
-{
-    SaveFileAtomically(FileName, DataString());
-}
+void TMemoryStream::SaveToFile(const std::string& FileName) { SaveFileAtomically(FileName, DataString()); }
 
 // ---- TFileStream
 
@@ -211,7 +208,10 @@ void SaveFileAtomically(const std::string& FileName, const std::string& Data)
     while (done < Data.size()) {
         const ssize_t n = ::write(fd, Data.data() + done, Data.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) { ok = false; break; }
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
         done += static_cast<size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;

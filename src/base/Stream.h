@@ -43,15 +43,26 @@ struct TStreamAllocator {
     using value_type = T;
     TStreamAllocator() = default;
     template <class U>
-    TStreamAllocator(const TStreamAllocator<U>&) noexcept {}
+    TStreamAllocator(const TStreamAllocator<U>&) noexcept
+    {
+    }
     T* allocate(size_t n) { return static_cast<T*>(StreamMemoryAllocate(n * sizeof(T))); }
     void deallocate(T* p, size_t n) noexcept { StreamMemoryFree(p, n * sizeof(T)); }
     template <class U>
-    void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
     template <class U, class... A>
-    void construct(U* p, A&&... a) { ::new (static_cast<void*>(p)) U(std::forward<A>(a)...); }
+    void construct(U* p, A&&... a)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
     template <class U>
-    bool operator==(const TStreamAllocator<U>&) const noexcept { return true; }
+    bool operator==(const TStreamAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
 class TMemoryStream : public TStream {
@@ -65,7 +76,11 @@ public:
     // Known without the three seeks of the general Size.
     int64_t Size() const { return static_cast<int64_t>(FData.size()); }
     void SetSize(int64_t NewSize);
-    void Clear() { FData.clear(); FPos = 0; }
+    void Clear()
+    {
+        FData.clear();
+        FPos = 0;
+    }
     void Reserve(int64_t Capacity) { FData.reserve(static_cast<size_t>(Capacity)); }
     std::string DataString() const { return std::string(FData.data(), FData.size()); }
     void LoadFromFile(const std::string& FileName);

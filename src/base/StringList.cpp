@@ -14,21 +14,35 @@ char32_t NextFolded(const std::string& s, size_t& i)
     const auto c = static_cast<unsigned char>(s[i]);
     char32_t cp = c;
     size_t len = 1;
-    if (c >= 0xC0 && c < 0xE0) { cp = c & 0x1F; len = 2; }
-    else if (c >= 0xE0 && c < 0xF0) { cp = c & 0x0F; len = 3; }
-    else if (c >= 0xF0 && c < 0xF8) { cp = c & 0x07; len = 4; }
+    if (c >= 0xC0 && c < 0xE0) {
+        cp = c & 0x1F;
+        len = 2;
+    } else if (c >= 0xE0 && c < 0xF0) {
+        cp = c & 0x0F;
+        len = 3;
+    } else if (c >= 0xF0 && c < 0xF8) {
+        cp = c & 0x07;
+        len = 4;
+    }
     if (len > 1) {
-        if (i + len > s.size()) { len = 1; cp = c; }
+        if (i + len > s.size()) {
+            len = 1;
+            cp = c;
+        }
         for (size_t k = 1; k < len; ++k) {
             const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) { len = 1; cp = c; break; }
+            if ((cc & 0xC0) != 0x80) {
+                len = 1;
+                cp = c;
+                break;
+            }
             cp = (cp << 6) | (cc & 0x3F);
         }
     }
     i += len;
     if (cp >= 'A' && cp <= 'Z') return cp + 32;
-    if (cp >= 0x410 && cp <= 0x42F) return cp + 32;   // А..Я
-    if (cp >= 0x400 && cp <= 0x40F) return cp + 80;   // Ѐ..Џ (Ё among them)
+    if (cp >= 0x410 && cp <= 0x42F) return cp + 32;  // А..Я
+    if (cp >= 0x400 && cp <= 0x40F) return cp + 80;  // Ѐ..Џ (Ё among them)
     return cp;
 }
 
@@ -140,8 +154,8 @@ void TStringList::SetText(const std::string& Text)
         size_t p = start;
         while (p < n && Text[p] != '\r' && Text[p] != '\n') ++p;
         FItems.emplace_back(Text, start, p - start);
-        if (p < n && Text[p] == '\r') ++p;   // CR, or the CR of CR LF
-        if (p < n && Text[p] == '\n') ++p;   // LF, or the LF of CR LF
+        if (p < n && Text[p] == '\r') ++p;  // CR, or the CR of CR LF
+        if (p < n && Text[p] == '\n') ++p;  // LF, or the LF of CR LF
         start = p;
     }
     if (FSorted) SortItems();

@@ -33,12 +33,12 @@ char* EncodeOneLine(const TLineEncoder& Encoder, UUMethods Method, const unsigne
 }  // namespace
 
 struct TMessageBodyStream::TPiece {
-    std::string Text;              // a literal piece when File is not set
+    std::string Text;  // a literal piece when File is not set
     std::string Entry;
     std::unique_ptr<TStream> File;
     int64_t FileSize = 0;
     UUMethods Method = uuMime;
-    int64_t Size = 0;              // bytes the piece produces
+    int64_t Size = 0;  // bytes the piece produces
 };
 
 TMessageBodyStream::TMessageBodyStream() = default;
@@ -64,7 +64,8 @@ void TMessageBodyStream::Clear()
 void TMessageBodyStream::AddText(const std::string& Text)
 {
     if (Text.empty()) return;
-    FEightBit = FEightBit || std::any_of(Text.begin(), Text.end(), [](char C) { return static_cast<unsigned char>(C) >= 0x80; });
+    FEightBit = FEightBit ||
+                std::any_of(Text.begin(), Text.end(), [](char C) { return static_cast<unsigned char>(C) >= 0x80; });
     // Adjacent texts are one piece: fewer pieces to walk.
     if (!FPieces.empty() && !FPieces.back().File) {
         FPieces.back().Text += Text;

@@ -30,8 +30,7 @@ public:
     void Clear();
     void AddText(const std::string& Text);
     // File holds FileSize bytes from its start; the stream owns it from here on.
-    void AddAttachment(const std::string& Entry, std::unique_ptr<TStream> File, int64_t FileSize,
-                       UUMethods Method);
+    void AddAttachment(const std::string& Entry, std::unique_ptr<TStream> File, int64_t FileSize, UUMethods Method);
 
     // The encoded size of FileSize bytes: base64 lines of 60 characters, or uuencode lines
     // (dot-stuffed: the last data line's length character is "." for 14 bytes) and the
@@ -56,16 +55,16 @@ private:
 
     std::vector<TPiece> FPieces;
     int64_t FSize = 0;
-    int64_t FPos = 0;        // the logical position
-    int64_t FProduced = 0;   // where production stands
-    size_t FIndex = 0;       // piece being produced
-    int64_t FOffset = 0;     // bytes of it produced
-    int64_t FFileRead = 0;   // bytes of its file read
+    int64_t FPos = 0;       // the logical position
+    int64_t FProduced = 0;  // where production stands
+    size_t FIndex = 0;      // piece being produced
+    int64_t FOffset = 0;    // bytes of it produced
+    int64_t FFileRead = 0;  // bytes of its file read
     bool FTrailerDone = false;
     bool FEightBit = false;
-    std::string FStage;      // encoded bytes that did not fit the last read
+    std::string FStage;  // encoded bytes that did not fit the last read
     size_t FStageAt = 0;
     std::vector<unsigned char> FInput;
-    int64_t FInputAt = 0;    // its bytes not yet encoded
+    int64_t FInputAt = 0;  // its bytes not yet encoded
     int64_t FInputEnd = 0;
 };

@@ -51,8 +51,7 @@ std::string Base64(const std::string& s)
     size_t i = 0;
     for (; i + 3 <= s.size(); i += 3) {
         const uint32_t v = (uint32_t{static_cast<unsigned char>(s[i])} << 16) |
-                           (uint32_t{static_cast<unsigned char>(s[i + 1])} << 8) |
-                           static_cast<unsigned char>(s[i + 2]);
+                           (uint32_t{static_cast<unsigned char>(s[i + 1])} << 8) | static_cast<unsigned char>(s[i + 2]);
         out += a[v >> 18];
         out += a[(v >> 12) & 63];
         out += a[(v >> 6) & 63];
@@ -78,9 +77,7 @@ std::string EncodedWords(const std::string& Text)
     size_t start = 0;
     while (start < Text.size()) {
         size_t end = std::min(start + 45, Text.size());
-        while (end < Text.size() && end > start + 1 &&
-               (static_cast<unsigned char>(Text[end]) & 0xC0) == 0x80)
-            --end;
+        while (end < Text.size() && end > start + 1 && (static_cast<unsigned char>(Text[end]) & 0xC0) == 0x80) --end;
         if (!out.empty()) out += "\r\n ";
         out += "=?UTF-8?B?" + Base64(Text.substr(start, end - start)) + "?=";
         start = end;
@@ -255,7 +252,7 @@ std::string ExtendedValue(const std::string& Value)
 // temporary file, so that a large one does not fill memory.
 std::unique_ptr<TStream> OpenAttachment(const std::string& Entry, int64_t& Size)
 {
-    struct stat st{};
+    struct stat st {};
     const auto fail = [&] { return EFOpenError(Format("Cannot open file %s", Entry.c_str())); };
     if (::stat(Entry.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw fail();
     auto file = std::make_unique<TFileStream>(Entry, fmOpenRead);
@@ -458,8 +455,7 @@ void TMessageComposer::WriteAttachmentPart(const TPostMessage& Msg, int Index, U
     // Readers that know RFC 2231 take the exact name from filename*; the others show the
     // quoted one.
     const std::string extended = HasHighBytes(name) ? ";\r\n filename*=" + ExtendedValue(name) : "";
-    Body.Text("--" + Boundary + CRLF +
-              "Content-Type: application/octet-stream; name=" + Quoted(name) + CRLF +
+    Body.Text("--" + Boundary + CRLF + "Content-Type: application/octet-stream; name=" + Quoted(name) + CRLF +
               "Content-Transfer-Encoding: " + (EncodeType == uuMime ? "base64" : "x-uuencode") + CRLF +
               "Content-Disposition: attachment; filename=" + Quoted(name) + extended + CRLF + CRLF);
 
@@ -487,11 +483,10 @@ std::string MessageDate()
     localtime_r(&Now, &Local);
     long Offset = Local.tm_gmtoff / 60;
     char Sign = Offset < 0 ? '-' : '+';
-    if (Offset < 0)
-        Offset = -Offset;
+    if (Offset < 0) Offset = -Offset;
     char Buffer[64];
-    std::snprintf(Buffer, sizeof Buffer, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                  Days[Local.tm_wday], Local.tm_mday, Months[Local.tm_mon], Local.tm_year + 1900,
-                  Local.tm_hour, Local.tm_min, Local.tm_sec, Sign, Offset / 60, Offset % 60);
+    std::snprintf(Buffer, sizeof Buffer, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", Days[Local.tm_wday],
+                  Local.tm_mday, Months[Local.tm_mon], Local.tm_year + 1900, Local.tm_hour, Local.tm_min, Local.tm_sec,
+                  Sign, Offset / 60, Offset % 60);
     return Buffer;
 }

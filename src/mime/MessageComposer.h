@@ -37,13 +37,13 @@ public:
     // Empties Header and Body first; fills Header, Boundary (only when there are
     // attachments; otherwise left as it was) and Body. Errors of the attachment files
     // propagate; Body is then partly filled.
-    void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
-                        TExStringList& Header, std::string& Boundary, TMemoryStream& Body);
+    void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType, TExStringList& Header,
+                        std::string& Boundary, TMemoryStream& Body);
     // The same message, with a Body that encodes the attachment files while it is read,
     // so memory does not grow with them. The files are opened here (the events and the
     // open failure come as above); their encoding waits for the reader.
-    void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType,
-                        TExStringList& Header, std::string& Boundary, TMessageBodyStream& Body);
+    void ComposeMessage(const TPostMessage& Msg, TSubType SubType, UUMethods EncodeType, TExStringList& Header,
+                        std::string& Boundary, TMessageBodyStream& Body);
 
     // "====================54535" + the local time of day in the locale's long time
     // format + "====".
@@ -56,10 +56,8 @@ public:
     struct TBodySink;
 
 private:
-    void ComposeHeader(const TPostMessage& Msg, TSubType SubType, TExStringList& Header,
-                       std::string& Boundary);
-    void ComposeBody(const TPostMessage& Msg, UUMethods EncodeType, const std::string& Boundary,
-                     TBodySink& Body);
-    void WriteAttachmentPart(const TPostMessage& Msg, int Index, UUMethods EncodeType,
-                             const std::string& Boundary, TBodySink& Body);
+    void ComposeHeader(const TPostMessage& Msg, TSubType SubType, TExStringList& Header, std::string& Boundary);
+    void ComposeBody(const TPostMessage& Msg, UUMethods EncodeType, const std::string& Boundary, TBodySink& Body);
+    void WriteAttachmentPart(const TPostMessage& Msg, int Index, UUMethods EncodeType, const std::string& Boundary,
+                             TBodySink& Body);
 };

@@ -9,7 +9,9 @@
 // read-ahead; writing -> [FBuffer, FCurrent) is pending.
 
 TS_BufferStream::TS_BufferStream(TStream& Stream)
-    : FStream(Stream), FBuffer(new char[DefaultBufferSize]), FEnd(FBuffer + DefaultBufferSize),
+    : FStream(Stream),
+      FBuffer(new char[DefaultBufferSize]),
+      FEnd(FBuffer + DefaultBufferSize),
       FBufferSize(DefaultBufferSize)
 {
 }
@@ -170,8 +172,7 @@ int64_t TS_BufferStream::Seek(int64_t Offset, uint16_t Origin)
 
 void TS_BufferStream::PutBack(char Byte)
 {
-    if (FMode != bmReading || FCurrent == nullptr || FCurrent <= FBuffer)
-        throw EStreamError("PutBack overflow");
+    if (FMode != bmReading || FCurrent == nullptr || FCurrent <= FBuffer) throw EStreamError("PutBack overflow");
     *--FCurrent = Byte;
 }
 

@@ -10,9 +10,9 @@
 namespace {
 
 constexpr int LineBytes = TLineEncoder::LineBytes;
-constexpr int BlockLines = 1456;              // lines encoded per output write
+constexpr int BlockLines = 1456;  // lines encoded per output write
 constexpr int BlockBytes = LineBytes * BlockLines;
-constexpr int MaxLineChars = 1 + 60 + 2;      // length character, groups, CR LF
+constexpr int MaxLineChars = 1 + 60 + 2;  // length character, groups, CR LF
 
 }  // namespace
 
@@ -39,10 +39,16 @@ void TUUProcessor::Encode()
         bool atEnd = false;
         while (!atEnd) {
             while (fill < BlockBytes) {
-                if (pos >= size) { atEnd = true; break; }
+                if (pos >= size) {
+                    atEnd = true;
+                    break;
+                }
                 const int32_t n = input.Read(in.data() + fill, BlockBytes - fill);
                 if (n < 0) throw EReadError("Stream read error");
-                if (n == 0) { atEnd = true; break; }  // no progress: stop rather than spin
+                if (n == 0) {
+                    atEnd = true;
+                    break;
+                }  // no progress: stop rather than spin
                 fill += n;
                 pos += n;
             }

@@ -17,7 +17,9 @@
 #include "nntp/PostRecordType.h"
 #include "transport/SockTransport.h"
 
-class NNTPError : public Exception { using Exception::Exception; };
+class NNTPError : public Exception {
+    using Exception::Exception;
+};
 
 enum TCacheMode : uint8_t { cmMixed = 0, cmRemote = 1, cmLocal = 2 };
 
@@ -25,9 +27,9 @@ using TGroupRetrievedEvent =
     std::function<void(const std::string& name, int FirstArticle, int LastArticle, bool Posting)>;
 using TGroupRetrievedCacheEvent =
     std::function<void(bool& Handled, const std::string& name, int FirstArticle, int LastArticle, bool Posting)>;
-using THeaderCacheEvent = std::function<void(bool& Handled, int IdNo, const std::string& From,
-                                             const std::string& Subject, const std::string& MsgId,
-                                             const std::string& Date, int ArticleNo)>;
+using THeaderCacheEvent =
+    std::function<void(bool& Handled, int IdNo, const std::string& From, const std::string& Subject,
+                       const std::string& MsgId, const std::string& Date, int ArticleNo)>;
 
 class TNntpClient : public TSockTransport {
 public:
@@ -38,11 +40,11 @@ public:
     ~TNntpClient() override;
 
     // ---- events (raised only when set)
-    TNotifyEvent OnConnect;                 // end of Connect, when still connected
-    THandlerEvent OnAuthenticationNeeded;   // UserId or Password empty at login
-    TNotifyEvent OnAuthenticationFailed;    // the server refused USER/PASS
-    TNotifyEvent OnGroupSelect;             // a group selection succeeded
-    THandlerEvent OnGroupSelectRequired;    // a command was answered 412
+    TNotifyEvent OnConnect;                // end of Connect, when still connected
+    THandlerEvent OnAuthenticationNeeded;  // UserId or Password empty at login
+    TNotifyEvent OnAuthenticationFailed;   // the server refused USER/PASS
+    TNotifyEvent OnGroupSelect;            // a group selection succeeded
+    THandlerEvent OnGroupSelectRequired;   // a command was answered 412
     // Raised by no present operation.
     TGroupRetrievedEvent OnGroupListUpdate;
     TGroupRetrievedCacheEvent OnGroupListCacheUpdate;
@@ -50,8 +52,8 @@ public:
     THeaderCacheEvent OnHeaderListCacheUpdate;
     TNotifyEvent OnHeader;
     THeaderCacheEvent OnHeaderCacheUpdate;
-    TNotifyEvent OnArticle, OnArticleCacheUpdate, OnBody, OnBodyCacheUpdate, OnAbort, OnPosted,
-        OnPostFailed, OnInvalidArticle;
+    TNotifyEvent OnArticle, OnArticleCacheUpdate, OnBody, OnBodyCacheUpdate, OnAbort, OnPosted, OnPostFailed,
+        OnInvalidArticle;
 
     // ---- published properties
     const std::string& UserId() const { return FUserId; }

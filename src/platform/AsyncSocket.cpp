@@ -35,7 +35,8 @@ TAsyncSocket::~TAsyncSocket()
 
 void TAsyncSocket::ResetState()
 {
-    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = FEndSeen = FReadMuted = FConnectFailed = false;
+    FConnecting = FEstablished = FReadArmed = FWriteArmed = FCloseSent = FListening = FEndSeen = FReadMuted =
+        FConnectFailed = false;
     FEndError = 0;
 }
 

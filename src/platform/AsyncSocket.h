@@ -14,10 +14,12 @@
 class TMessageTarget;
 class QSocketNotifier;
 
+// clang-format off
 enum TSelectEvent : uint16_t {
     sfRead = 1, sfWrite = 2, sfOob = 4, sfAccept = 8, sfConnect = 16, sfClose = 32,
     sfAll = 63,
 };
+// clang-format on
 
 // The socket error number of a failed non-blocking connect's errno.
 int ConnectErrorFromErrno(int Errno);
@@ -78,7 +80,7 @@ private:
     bool FCloseSent = false;
     bool FConnectFailed = false;  // the last connect attempt failed
     bool FResetOnClose = false;
-    bool FEndSeen = false;      // a Recv met the end of the stream (or a broken one)
+    bool FEndSeen = false;  // a Recv met the end of the stream (or a broken one)
     uint16_t FEndError = 0;
     bool FListening = false;
     std::unique_ptr<QSocketNotifier> FReadNotifier;

@@ -15,7 +15,9 @@ const QEvent::Type DrainEventType = static_cast<QEvent::Type>(QEvent::registerEv
 class TMessageEvent : public QEvent {
 public:
     TMessageEvent(uint32_t AMsg, uintptr_t AWParam, intptr_t ALParam)
-        : QEvent(MessageEventType), Msg(AMsg), WParam(AWParam), LParam(ALParam) {}
+        : QEvent(MessageEventType), Msg(AMsg), WParam(AWParam), LParam(ALParam)
+    {
+    }
     uint32_t Msg;
     uintptr_t WParam;
     intptr_t LParam;

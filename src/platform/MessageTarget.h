@@ -52,6 +52,9 @@ private:
 };
 
 // The two halves of a notification's second parameter.
-inline intptr_t MakeSelectReply(uint16_t Event, uint16_t Error) { return static_cast<intptr_t>(Event | (uint32_t(Error) << 16)); }
+inline intptr_t MakeSelectReply(uint16_t Event, uint16_t Error)
+{
+    return static_cast<intptr_t>(Event | (uint32_t(Error) << 16));
+}
 inline uint16_t SelectEvent(intptr_t LParam) { return static_cast<uint16_t>(LParam & 0xFFFF); }
 inline uint16_t SelectError(intptr_t LParam) { return static_cast<uint16_t>((LParam >> 16) & 0xFFFF); }

@@ -66,8 +66,7 @@ std::string TSettingsStore::ReadString(const std::string& Name) const
     const QVariant value = FSettings->value(key);
     // An INI value becomes a list when it holds an unquoted comma and a byte array or
     // variant when it is written in Qt's @-notation; neither is a plain text value.
-    if (value.typeId() != QMetaType::QString)
-        throw ESettingsError(Format("Invalid data type for '%s'", Name.c_str()));
+    if (value.typeId() != QMetaType::QString) throw ESettingsError(Format("Invalid data type for '%s'", Name.c_str()));
     return value.toString().toStdString();
 }
 

@@ -12,7 +12,9 @@
 class QSettings;
 
 // "Invalid data type for '%s'", "Failed to set data for '%s'"
-class ESettingsError : public Exception { using Exception::Exception; };
+class ESettingsError : public Exception {
+    using Exception::Exception;
+};
 
 class TSettingsStore {
 public:

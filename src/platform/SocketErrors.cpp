@@ -12,10 +12,12 @@ int SocketErrorFromErrno(int Errno)
     case 0: return 0;
     case EINTR: return WSAEINTR;
     case EBADF: return WSAEBADF;
-    case EACCES: case EPERM: return WSAEACCES;
+    case EACCES:
+    case EPERM: return WSAEACCES;
     case EFAULT: return WSAEFAULT;
     case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
+    case EMFILE:
+    case ENFILE: return WSAEMFILE;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
@@ -40,11 +42,13 @@ int SocketErrorFromErrno(int Errno)
     case ENETRESET: return WSAENETRESET;
     case ECONNABORTED: return WSAECONNABORTED;
     case ECONNRESET: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
+    case ENOBUFS:
+    case ENOMEM: return WSAENOBUFS;
     case EISCONN: return WSAEISCONN;
     case ENOTCONN: return WSAENOTCONN;
     // A send after the connection broke is the socket library's "shutdown" case.
-    case EPIPE: case ESHUTDOWN: return WSAESHUTDOWN;
+    case EPIPE:
+    case ESHUTDOWN: return WSAESHUTDOWN;
     case ETOOMANYREFS: return WSAETOOMANYREFS;
     case ETIMEDOUT: return WSAETIMEDOUT;
     case ECONNREFUSED: return WSAECONNREFUSED;

@@ -4,6 +4,7 @@
 // table, so that texts and the would-block ignore test keep their meaning.
 #include <cstdint>
 
+// clang-format off
 enum : int {
     WSAEINTR = 10004, WSAEBADF = 10009, WSAEACCES = 10013, WSAEFAULT = 10014,
     WSAEINVAL = 10022, WSAEMFILE = 10024, WSAEWOULDBLOCK = 10035, WSAEINPROGRESS = 10036,
@@ -20,6 +21,7 @@ enum : int {
     WSAVERNOTSUPPORTED = 10092, WSANOTINITIALISED = 10093, WSAHOST_NOT_FOUND = 11001,
     WSATRY_AGAIN = 11002, WSANO_RECOVERY = 11003, WSANO_DATA = 11004,
 };
+// clang-format on
 
 // errno -> socket error number. An in-progress non-blocking connect gives 10035 (not
 // 10036), which is what callers pass over. Unknown errno values map to 10000 + errno.

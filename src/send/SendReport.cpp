@@ -13,12 +13,10 @@ constexpr TSendOutcome Outcomes[] = {TSendOutcome::Accepted, TSendOutcome::Refus
 
 std::string Field(const std::string& S)
 {
-    if (S.find_first_of(",\"\r\n") == std::string::npos)
-        return S;
+    if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
     std::string Q = "\"";
     for (const char C : S) {
-        if (C == '"')
-            Q += '"';
+        if (C == '"') Q += '"';
         Q += C;
     }
     return Q + "\"";
@@ -38,8 +36,7 @@ bool ParseCsv(const std::string& Text, std::vector<std::vector<std::string>>& Re
         if (C == '"' && Cur.empty() && !FieldStarted) {
             size_t j = i + 1;
             for (;;) {
-                if (j >= n)
-                    return false;
+                if (j >= n) return false;
                 if (Text[j] == '"') {
                     if (j + 1 < n && Text[j + 1] == '"') {
                         Cur += '"';
@@ -52,8 +49,7 @@ bool ParseCsv(const std::string& Text, std::vector<std::vector<std::string>>& Re
             }
             i = j + 1;
             FieldStarted = true;
-            if (i < n && Text[i] != ',' && Text[i] != '\r' && Text[i] != '\n')
-                return false;
+            if (i < n && Text[i] != ',' && Text[i] != '\r' && Text[i] != '\n') return false;
             continue;
         }
         if (C == ',') {
@@ -66,8 +62,7 @@ bool ParseCsv(const std::string& Text, std::vector<std::vector<std::string>>& Re
             Record.clear();
             Cur.clear();
             FieldStarted = false;
-            if (C == '\r' && i + 1 < n && Text[i + 1] == '\n')
-                ++i;
+            if (C == '\r' && i + 1 < n && Text[i + 1] == '\n') ++i;
         } else {
             Cur += C;
             FieldStarted = true;
@@ -104,8 +99,7 @@ std::set<std::string> TSendReport::AcceptedEntries() const
 {
     std::set<std::string> Entries;
     for (const TSendRow& R : FRows)
-        if (R.Outcome == TSendOutcome::Accepted)
-            Entries.insert(R.Entry);
+        if (R.Outcome == TSendOutcome::Accepted) Entries.insert(R.Entry);
     return Entries;
 }
 
@@ -122,8 +116,7 @@ TSendReport TSendReport::FromCsv(const std::string& Text)
 {
     std::vector<std::vector<std::string>> Records;
     std::string Body = Text;
-    if (Body.starts_with("\xEF\xBB\xBF"))
-        Body.erase(0, 3);
+    if (Body.starts_with("\xEF\xBB\xBF")) Body.erase(0, 3);
     if (!ParseCsv(Body, Records) || Records.empty() || Records[0].size() != 6 ||
         Records[0] != std::vector<std::string>{"entry", "address", "outcome", "code", "reply", "transaction"})
         throw Exception("Not a send report: the first line must be " + std::string(Header));
@@ -131,8 +124,7 @@ TSendReport TSendReport::FromCsv(const std::string& Text)
     for (size_t i = 1; i < Records.size(); ++i) {
         const std::vector<std::string>& F = Records[i];
         const std::string Where = "line " + std::to_string(i + 1);
-        if (F.size() != 6)
-            throw Exception("Not a send report: " + Where + " does not have six fields");
+        if (F.size() != 6) throw Exception("Not a send report: " + Where + " does not have six fields");
         TSendRow Row;
         Row.Entry = F[0];
         Row.Address = F[1];
@@ -153,12 +145,6 @@ TSendReport TSendReport::FromCsv(const std::string& Text)
     return Report;
 }
 
-void TSendReport::SaveToFile(const std::string& FileName) const
-{
-    SaveFileAtomically(FileName, ToCsv());
-}
+void TSendReport::SaveToFile(const std::string& FileName) const { SaveFileAtomically(FileName, ToCsv()); }
 
-TSendReport TSendReport::LoadFromFile(const std::string& FileName)
-{
-    return FromCsv(ReadWholeFile(FileName));
-}
+TSendReport TSendReport::LoadFromFile(const std::string& FileName) { return FromCsv(ReadWholeFile(FileName)); }

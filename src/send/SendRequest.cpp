@@ -5,8 +5,7 @@
 int ParsePortNumber(const std::string& Text)
 {
     const int Port = StrToInt(Text);
-    if (Port < 1 || Port > 65535)
-        throw Exception(Format("'%s' is not a valid port number", Text.c_str()));
+    if (Port < 1 || Port > 65535) throw Exception(Format("'%s' is not a valid port number", Text.c_str()));
     return Port;
 }
 

@@ -20,8 +20,7 @@ constexpr int TooManyRecipients = 452;
 void Answer(TSendRow& Row, int Code, const std::string& Reply)
 {
     size_t Length = Reply.size();
-    while (Length > 0 && (Reply[Length - 1] == '\r' || Reply[Length - 1] == '\n'))
-        --Length;
+    while (Length > 0 && (Reply[Length - 1] == '\r' || Reply[Length - 1] == '\n')) --Length;
     Row.Code = Code;
     Row.Reply.assign(Reply, 0, Length);
 }
@@ -34,28 +33,24 @@ void TSendRun::Settle(TSendRow& Row, TSendOutcome Outcome)
 {
     Row.Outcome = Outcome;
     Row.Transaction = FTransactions;
-    if (OnRecipient)
-        OnRecipient(Row);
+    if (OnRecipient) OnRecipient(Row);
 }
 
 void TSendRun::Progress(TSendPhase Phase)
 {
     FProgress.Phase = Phase;
-    if (OnProgress)
-        OnProgress(FProgress);
+    if (OnProgress) OnProgress(FProgress);
 }
 
 void TSendRun::Stop()
 {
-    if (!FRunning || FStopped)
-        return;
+    if (!FRunning || FStopped) return;
     FStopped = true;
     FStoppedAfterMessage = FProgress.Phase == TSendPhase::Answer;
     FClient.Cancel();
     // Closed here rather than by QUIT: a server that stopped answering would hold the QUIT
     // for the whole reply time-out, and the user asked for the send to end now.
-    if (FClient.Connected())
-        FClient.TSockTransport::Disconnect();
+    if (FClient.Connected()) FClient.TSockTransport::Disconnect();
 }
 
 void TSendRun::PrepareConnection(const TSendRequest& R)
@@ -76,12 +71,9 @@ std::vector<std::string> TSendRun::Probe(const TSendRequest& R)
     C.Connect();
     std::vector<std::string> Lines;
     try {
-        for (const std::string& Line : C.EhloReply())
-            Lines.push_back(Line.size() > 4 ? Line.substr(4) : std::string());
-        if (C.TlsActive())
-            Lines.push_back("TLS: server certificate SHA-256 " + C.TlsPeerFingerprint());
-        if (!C.AuthMechanism().empty())
-            Lines.push_back("Logged in as " + R.AuthUser + " (" + C.AuthMechanism() + ")");
+        for (const std::string& Line : C.EhloReply()) Lines.push_back(Line.size() > 4 ? Line.substr(4) : std::string());
+        if (C.TlsActive()) Lines.push_back("TLS: server certificate SHA-256 " + C.TlsPeerFingerprint());
+        if (!C.AuthMechanism().empty()) Lines.push_back("Logged in as " + R.AuthUser + " (" + C.AuthMechanism() + ")");
     } catch (...) {
         C.Disconnect();
         throw;
@@ -105,14 +97,11 @@ void TSendRun::Prepare(const TSendRequest& R, std::vector<std::string>* Entries)
     // takes the envelope, so they need no copy there.
     if (R.Mode != TRecipientMode::BlindCarbonCopy) {
         TStringList& List = R.Mode == TRecipientMode::To ? M.ToAddress() : M.ToCarbonCopy();
-        for (const std::string& Entry : R.Recipients)
-            List.Add(Entry);
+        for (const std::string& Entry : R.Recipients) List.Add(Entry);
     }
-    for (const std::string& File : R.Attachments)
-        M.Attachments().Add(File);
+    for (const std::string& File : R.Attachments) M.Attachments().Add(File);
     TStringList Body;
-    for (const std::string& Line : R.Body)
-        Body.Add(Line);
+    for (const std::string& Line : R.Body) Body.Add(Line);
     M.SetBody(Body);
 
     FReport = TSendReport();
@@ -122,8 +111,7 @@ void TSendRun::Prepare(const TSendRequest& R, std::vector<std::string>* Entries)
         Row.Entry = Entries ? std::move((*Entries)[i]) : R.Recipients[i];
         // Blanks around an entry belong to the list, not to the address.
         Row.Address = TSmtpClient::ExtractAddress(Row.Entry);
-        if (R.AlreadyAccepted.count(Row.Entry))
-            Row.Outcome = TSendOutcome::Accepted;
+        if (R.AlreadyAccepted.count(Row.Entry)) Row.Outcome = TSendOutcome::Accepted;
         FReport.Rows().push_back(std::move(Row));
     }
 }
@@ -138,15 +126,9 @@ void TSendRun::Pause(int Ms)
             std::min<int64_t>(50, std::chrono::duration_cast<std::chrono::milliseconds>(End - Now).count() + 1)));
 }
 
-void TSendRun::Run(const TSendRequest& R)
-{
-    Execute(R, nullptr);
-}
+void TSendRun::Run(const TSendRequest& R) { Execute(R, nullptr); }
 
-void TSendRun::Run(TSendRequest&& R)
-{
-    Execute(R, &R.Recipients);
-}
+void TSendRun::Run(TSendRequest&& R) { Execute(R, &R.Recipients); }
 
 void TSendRun::Execute(const TSendRequest& R, std::vector<std::string>* Entries)
 {
@@ -176,11 +158,10 @@ void TSendRun::Execute(const TSendRequest& R, std::vector<std::string>* Entries)
             C.OnRecipientReply = nullptr;
             C.SetEnvelope(std::nullopt);
             C.SetClearParams(ClearParams);
-            if (ClearParams)
-                C.ClearParameters();
+            if (ClearParams) C.ClearParameters();
         }
-    } Borrowed{C, C.OnSuccess, C.OnRecipientNotFound, C.OnPacketSent, C.TSockTransport::OnConnect,
-                C.ClearParams(), FRunning};
+    } Borrowed{
+        C, C.OnSuccess, C.OnRecipientNotFound, C.OnPacketSent, C.TSockTransport::OnConnect, C.ClearParams(), FRunning};
     FRunning = true;
     FSuccess = Borrowed.Success;
     C.SetEnvelope(std::nullopt);
@@ -195,16 +176,13 @@ void TSendRun::Execute(const TSendRequest& R, std::vector<std::string>* Entries)
     } catch (...) {
         Failure = std::current_exception();
     }
-    if (!Failure)
-        return;
+    if (!Failure) return;
     // The refusal was reported and the conversation ended on purpose; the closed
     // connection the next command ran into is not news to anyone.
-    if (FHungUp && !FStopped)
-        return;
+    if (FHungUp && !FStopped) return;
     // The first error is the one the user hears about, not a failed QUIT after it.
     try {
-        if (C.Connected())
-            C.Disconnect();
+        if (C.Connected()) C.Disconnect();
     } catch (...) {
     }
     std::rethrow_exception(Failure);
@@ -217,8 +195,7 @@ void TSendRun::Converse(const TSendRequest& R)
     std::vector<size_t> Pending;
     Pending.reserve(Rows.size());
     for (size_t i = 0; i < Rows.size(); ++i)
-        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address.empty())
-            Pending.push_back(i);
+        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address.empty()) Pending.push_back(i);
     size_t Limit = R.MaxRecipients > 0 ? static_cast<size_t>(R.MaxRecipients) : Pending.size();
     FProgress.RecipientsTotal = static_cast<int>(Pending.size());
     FProgress.Split = Pending.size() > Limit;
@@ -232,14 +209,12 @@ void TSendRun::Converse(const TSendRequest& R)
         C.OnRecipientNotFound = nullptr;
     else
         C.OnRecipientNotFound = [this, NotFound, &Current](const std::string&) {
-            if (NotFound)
-                NotFound(FReport.Rows()[Current].Entry);
+            if (NotFound) NotFound(FReport.Rows()[Current].Entry);
             FHungUp = true;
             FClient.Disconnect();
         };
     C.OnPacketSent = [this, PacketSent](TObject* Sender) {
-        if (PacketSent)
-            PacketSent(Sender);
+        if (PacketSent) PacketSent(Sender);
         FProgress.BytesSent = FClient.BytesSent();
         FProgress.BytesTotal = FClient.BytesTotal();
         // After the last block only the final "." goes out before the server decides.
@@ -248,20 +223,17 @@ void TSendRun::Converse(const TSendRequest& R)
     C.TSockTransport::OnConnect = [this](TObject*) { Progress(TSendPhase::Greeting); };
 
     // A resumed list that everyone already has needs no conversation.
-    if (!Rows.empty() && Pending.empty())
-        return;
+    if (!Rows.empty() && Pending.empty()) return;
     Progress(TSendPhase::Connecting);
     try {
         C.Connect();
     } catch (const ESockError& E) {
-        if (E.Message() == "Connection Failed")
-            FConnectFailure = SockErrorText(C.LastError());
+        if (E.Message() == "Connection Failed") FConnectFailure = SockErrorText(C.LastError());
         throw;
     }
     // Every address is checked before the first transaction, so a bad one half-way down a
     // long list cannot stop the send after part of it went out.
-    for (const size_t i : Pending)
-        TSmtpClient::CheckArgument(Rows[i].Address);
+    for (const size_t i : Pending) TSmtpClient::CheckArgument(Rows[i].Address);
 
     if (Rows.empty()) {
         // Nothing to send to: the client's own check reports the incomplete header.
@@ -269,11 +241,9 @@ void TSendRun::Converse(const TSendRequest& R)
         C.SendMail();
     }
     while (!Pending.empty()) {
-        if (FTransactions > 0 && R.PauseMs > 0)
-            Pause(R.PauseMs);
+        if (FTransactions > 0 && R.PauseMs > 0) Pause(R.PauseMs);
         // Stopped between transactions: the connection is gone; end as a stopped wait does.
-        if (FStopped)
-            throw EAbortError("Socket readln aborted");
+        if (FStopped) throw EAbortError("Socket readln aborted");
         // Pending stays as it is until the transaction is over.
         const std::span<const size_t> Chunk(Pending.data(), std::min(Limit, Pending.size()));
         ++FTransactions;
@@ -286,8 +256,7 @@ void TSendRun::Converse(const TSendRequest& R)
         // The rows stay where they are until the run ends: the envelope points at their addresses.
         std::vector<std::string_view> Envelope;
         Envelope.reserve(Chunk.size());
-        for (const size_t i : Chunk)
-            Envelope.push_back(Rows[i].Address);
+        for (const size_t i : Chunk) Envelope.push_back(Rows[i].Address);
         std::vector<size_t> Taken;
         Taken.reserve(Chunk.size());
         bool GiveUp = false, Cut = false;
@@ -322,23 +291,18 @@ void TSendRun::Converse(const TSendRequest& R)
 
         // A server that said 452 after some recipients has shown its limit: later
         // transactions keep to it instead of being cut by another 452 each.
-        if (Cut)
-            Limit = std::min(Limit, Taken.size());
+        if (Cut) Limit = std::min(Limit, Taken.size());
         if (!Taken.empty()) {
             FDelivered = true;
-            for (const size_t i : Taken)
-                Settle(Rows[i], TSendOutcome::Accepted);
+            for (const size_t i : Taken) Settle(Rows[i], TSendOutcome::Accepted);
         }
         std::erase_if(Pending, [&](size_t i) { return Rows[i].Outcome != TSendOutcome::NotTried; });
         FProgress.RecipientsDone = FProgress.RecipientsTotal - static_cast<int>(Pending.size());
-        if (!Taken.empty() && OnTransactionDone)
-            OnTransactionDone(FProgress);
-        if (GiveUp)
-            Pending.clear();
+        if (!Taken.empty() && OnTransactionDone) OnTransactionDone(FProgress);
+        if (GiveUp) Pending.clear();
     }
     C.OnRecipientReply = nullptr;
     // Once for the whole list, while the connection is still open.
-    if (FDelivered && FSuccess)
-        FSuccess(&C);
+    if (FDelivered && FSuccess) FSuccess(&C);
     C.Disconnect();
 }

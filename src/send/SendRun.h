@@ -36,13 +36,13 @@ enum class TSendPhase {
 
 struct TSendProgress {
     TSendPhase Phase = TSendPhase::Connecting;
-    int Transaction = 0;    // 1-based
-    int RecipientsDone = 0; // entries settled before this transaction
+    int Transaction = 0;     // 1-based
+    int RecipientsDone = 0;  // entries settled before this transaction
     int RecipientsInTransaction = 0;
     int RecipientsTotal = 0;
-    bool Split = false;     // the list spans more than one transaction
-    int RecipientsSent = 0; // RCPT TO replies so far, all transactions
-    int64_t BytesSent = 0;  // of this transaction's message
+    bool Split = false;      // the list spans more than one transaction
+    int RecipientsSent = 0;  // RCPT TO replies so far, all transactions
+    int64_t BytesSent = 0;   // of this transaction's message
     int64_t BytesTotal = 0;
 };
 

@@ -21,7 +21,8 @@ TEhloCapabilities TEhloCapabilities::Parse(const std::vector<std::string>& Reply
     bool first = true;
     for (std::string line : ReplyLines) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        if (line.size() < 3 || !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
+        if (line.size() < 3 ||
+            !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         if (std::exchange(first, false) || line.size() < 5) continue;
         std::istringstream words(line.substr(4));
@@ -41,10 +42,7 @@ TEhloCapabilities TEhloCapabilities::Parse(const std::vector<std::string>& Reply
     return caps;
 }
 
-bool TEhloCapabilities::Offers(const std::string& Keyword) const
-{
-    return Keywords.count(Upper(Keyword)) != 0;
-}
+bool TEhloCapabilities::Offers(const std::string& Keyword) const { return Keywords.count(Upper(Keyword)) != 0; }
 
 const std::vector<std::string>& TEhloCapabilities::Parameters(const std::string& Keyword) const
 {

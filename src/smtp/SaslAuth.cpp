@@ -13,8 +13,7 @@ bool IsOffered(const std::vector<std::string>& Offered, TAuthMethod Method)
 
 void RefuseSeparator(const std::string& Text, char Separator)
 {
-    if (Text.find(Separator) != std::string::npos)
-        throw Exception("Invalid character in login name or password");
+    if (Text.find(Separator) != std::string::npos) throw Exception("Invalid character in login name or password");
 }
 
 }  // namespace
@@ -25,8 +24,8 @@ std::string AuthMethodName(TAuthMethod Method)
     return names[Method <= amXOAuth2 ? Method : amAuto];
 }
 
-std::optional<TAuthMethod> ChooseAuthMethod(const std::vector<std::string>& Offered,
-                                            TAuthMethod Requested, bool SecretIsToken)
+std::optional<TAuthMethod> ChooseAuthMethod(const std::vector<std::string>& Offered, TAuthMethod Requested,
+                                            bool SecretIsToken)
 {
     if (Requested != amAuto) {
         if (IsOffered(Offered, Requested)) return Requested;
@@ -44,10 +43,8 @@ std::string Base64Encode(const std::string& Data)
     for (size_t i = 0; i < Data.size(); i += 3) {
         uint32_t v = 0;
         const size_t n = std::min<size_t>(3, Data.size() - i);
-        for (size_t k = 0; k < 3; ++k)
-            v = (v << 8) | (k < n ? static_cast<unsigned char>(Data[i + k]) : 0u);
-        for (size_t k = 0; k < 4; ++k)
-            out += k <= n ? a[(v >> (18 - 6 * k)) & 63] : '=';
+        for (size_t k = 0; k < 3; ++k) v = (v << 8) | (k < n ? static_cast<unsigned char>(Data[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k) out += k <= n ? a[(v >> (18 - 6 * k)) & 63] : '=';
     }
     return out;
 }
@@ -62,7 +59,10 @@ std::string XOAuth2Response(const std::string& User, const std::string& Token)
 {
     RefuseSeparator(User, '\x01');
     RefuseSeparator(Token, '\x01');
-    return Base64Encode("user=" + User + "\x01" "auth=Bearer " + Token + "\x01\x01");
+    return Base64Encode("user=" + User +
+                        "\x01"
+                        "auth=Bearer " +
+                        Token + "\x01\x01");
 }
 
 std::string AuthCommand(TAuthMethod Method, const std::string& User, const std::string& Secret)

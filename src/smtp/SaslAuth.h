@@ -21,8 +21,8 @@ std::string AuthMethodName(TAuthMethod Method);
 // The mechanism to use, from the server's AUTH list (upper case): the one Requested when
 // offered; for amAuto with a password PLAIN, else LOGIN; with an OAuth token (which is no
 // password) XOAUTH2. None when nothing offered fits.
-std::optional<TAuthMethod> ChooseAuthMethod(const std::vector<std::string>& Offered,
-                                            TAuthMethod Requested, bool SecretIsToken);
+std::optional<TAuthMethod> ChooseAuthMethod(const std::vector<std::string>& Offered, TAuthMethod Requested,
+                                            bool SecretIsToken);
 
 // RFC 4616: base64 of authzid NUL authcid NUL passwd.
 std::string PlainResponse(const std::string& AuthzId, const std::string& User, const std::string& Password);

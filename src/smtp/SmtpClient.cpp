@@ -30,8 +30,7 @@ constexpr size_t PipelineWindow = 64 * 1024;
 
 std::string WithoutLineEnd(std::string S)
 {
-    while (!S.empty() && (S.back() == '\r' || S.back() == '\n'))
-        S.pop_back();
+    while (!S.empty() && (S.back() == '\r' || S.back() == '\n')) S.pop_back();
     return S;
 }
 
@@ -49,10 +48,7 @@ TSmtpClient::TSmtpClient(TComponent* AOwner)
 
 TSmtpClient::~TSmtpClient() = default;
 
-void TSmtpClient::SetFinalHeader(const TStringList& Value)
-{
-    FFinalHeader->Assign(Value);
-}
+void TSmtpClient::SetFinalHeader(const TStringList& Value) { FFinalHeader->Assign(Value); }
 
 void TSmtpClient::AbortConnection()
 {
@@ -62,10 +58,7 @@ void TSmtpClient::AbortConnection()
     InBuffer().Clear();
 }
 
-void TSmtpClient::Cancel()
-{
-    TSockTransport::Cancel();
-}
+void TSmtpClient::Cancel() { TSockTransport::Cancel(); }
 
 std::string TSmtpClient::ReadReplyLine()
 {
@@ -77,8 +70,7 @@ std::string TSmtpClient::ReadReplyLine()
 std::string TSmtpClient::ReadContinuation(const std::string& First)
 {
     std::string Line = First;
-    while (ParseReplyLine(Line).Continued)
-        Line = ReadReplyLine();
+    while (ParseReplyLine(Line).Continued) Line = ReadReplyLine();
     return Line;
 }
 
@@ -97,18 +89,15 @@ void TSmtpClient::ReadGreeting()
     const std::string First = ReadReplyLine();
     const std::string Last = ReadContinuation(First);
     // The code is the first line's; the last line says most about a refusal.
-    if (ReplyRefused(ParseReplyLine(First).Code, GreetingLimit))
-        throw Exception(Last);
+    if (ReplyRefused(ParseReplyLine(First).Code, GreetingLimit)) throw Exception(Last);
 }
 
 void TSmtpClient::RetryWithNewUserID(int& Refusals)
 {
-    if (Refusals > 0 || !OnAuthenticationFailed)
-        throw Exception("Authentication failed");
+    if (Refusals > 0 || !OnAuthenticationFailed) throw Exception("Authentication failed");
     bool Handled = false;
     OnAuthenticationFailed(Handled);
-    if (!Handled)
-        throw Exception("Authentication failed");
+    if (!Handled) throw Exception("Authentication failed");
     ++Refusals;
 }
 
@@ -118,8 +107,7 @@ void TSmtpClient::SayHello()
     for (;;) {
         CheckArgument(FUserID);
         Command("HELO " + FUserID);
-        if (!ReplyRefused(ReplyCode(), HeloLimit))
-            return;
+        if (!ReplyRefused(ReplyCode(), HeloLimit)) return;
         RetryWithNewUserID(Refusals);
     }
 }
@@ -128,15 +116,11 @@ std::vector<std::string> TSmtpClient::ReadReply(int& Code)
 {
     std::vector<std::string> Lines{ReadReplyLine()};
     Code = ParseReplyLine(Lines[0]).Code;
-    while (ParseReplyLine(Lines.back()).Continued)
-        Lines.push_back(ReadReplyLine());
+    while (ParseReplyLine(Lines.back()).Continued) Lines.push_back(ReadReplyLine());
     return Lines;
 }
 
-TTlsSettings TSmtpClient::TlsSettings() const
-{
-    return {Host(), FSubmission.CAFile, FSubmission.Fingerprint};
-}
+TTlsSettings TSmtpClient::TlsSettings() const { return {Host(), FSubmission.CAFile, FSubmission.Fingerprint}; }
 
 void TSmtpClient::SayEhlo()
 {
@@ -153,20 +137,17 @@ void TSmtpClient::SayEhlo()
         Transaction("EHLO " + FUserID, First);
         int Code = 0;
         std::vector<std::string> Lines{First};
-        while (ParseReplyLine(Lines.back()).Continued)
-            Lines.push_back(ReadReplyLine());
+        while (ParseReplyLine(Lines.back()).Continued) Lines.push_back(ReadReplyLine());
         Code = ReplyCode();
         FLastReplyLine = Lines.back();
         if (!ReplyRefused(Code, HeloLimit)) {
             FCapabilities = TEhloCapabilities::Parse(Lines);
-            for (const std::string& L : Lines)
-                FEhloReply.push_back(WithoutLineEnd(L));
+            for (const std::string& L : Lines) FEhloReply.push_back(WithoutLineEnd(L));
             FExtended = true;
             return;
         }
         if (Code >= 500 && Code <= 599) {
-            if (Required)
-                throw Exception(First);
+            if (Required) throw Exception(First);
             SayHello();
             return;
         }
@@ -182,15 +163,13 @@ void TSmtpClient::Identify()
     }
     SayEhlo();
     if (FSubmission.Security == TSecurity::StartTls) {
-        if (!FCapabilities.StartTls())
-            throw Exception("The server does not offer STARTTLS");
+        if (!FCapabilities.StartTls()) throw Exception("The server does not offer STARTTLS");
         Expect("STARTTLS", StartTlsLimit);
         StartTls(TlsSettings());
         // What the server said before TLS may have been forged (RFC 3207 4.2).
         SayEhlo();
     }
-    if (!FSubmission.AuthUser.empty())
-        Login();
+    if (!FSubmission.AuthUser.empty()) Login();
 }
 
 void TSmtpClient::Login()
@@ -199,13 +178,11 @@ void TSmtpClient::Login()
     if (!TlsActive() && !S.AllowPlaintextAuth)
         throw Exception("The connection is not encrypted: the password is not sent");
     const std::vector<std::string> Offered = FCapabilities.AuthMechanisms();
-    if (Offered.empty())
-        throw Exception("The server offers no login");
+    if (Offered.empty()) throw Exception("The server offers no login");
     const std::optional<TAuthMethod> Method = ChooseAuthMethod(Offered, S.AuthMethod, S.AuthMethod == amXOAuth2);
     if (!Method) {
         std::string List;
-        for (const std::string& M : Offered)
-            List += (List.empty() ? "" : " ") + M;
+        for (const std::string& M : Offered) List += (List.empty() ? "" : " ") + M;
         throw Exception("The server offers no login method that fits (it offers " + List + ")");
     }
     WritelnHidden(AuthCommand(*Method, S.AuthUser, S.Password), AuthCommandLogText(*Method));
@@ -218,8 +195,7 @@ void TSmtpClient::Login()
             WritelnHidden(Answer, AuthResponseLogText(Answer));
             continue;
         }
-        if (ReplyRefused(Code, AuthLimit))
-            throw Exception(Reply.front());
+        if (ReplyRefused(Code, AuthLimit)) throw Exception(Reply.front());
         FAuthMechanism = AuthMethodName(*Method);
         return;
     }
@@ -241,8 +217,7 @@ void TSmtpClient::Connect()
             FAuthMechanism.clear();
             FPipelined = 0;
             FDataPipelined = false;
-            if (FSubmission.Security == TSecurity::Tls)
-                StartTls(TlsSettings());
+            if (FSubmission.Security == TSecurity::Tls) StartTls(TlsSettings());
             ReadGreeting();
             Identify();
             Established = true;
@@ -255,14 +230,11 @@ void TSmtpClient::Connect()
             throw;
         }
     } catch (...) {
-        if (SetBusy)
-            FBusy = false;
+        if (SetBusy) FBusy = false;
         throw;
     }
-    if (SetBusy)
-        FBusy = false;
-    if (Established && OnConnect)
-        OnConnect(this);
+    if (SetBusy) FBusy = false;
+    if (Established && OnConnect) OnConnect(this);
 }
 
 void TSmtpClient::DrainPipeline()
@@ -273,8 +245,7 @@ void TSmtpClient::DrainPipeline()
         while (FPipelined > 0 && Connected()) {
             int Code = 0;
             ReadReply(Code);
-            if (--FPipelined == 0 && FDataPipelined && Code == DataGoAhead)
-                FInData = true;
+            if (--FPipelined == 0 && FDataPipelined && Code == DataGoAhead) FInData = true;
         }
     } catch (...) {
         FInData = true;
@@ -286,8 +257,7 @@ void TSmtpClient::DrainPipeline()
 void TSmtpClient::Disconnect()
 {
     ClearCancel();
-    if (FPipelined > 0)
-        DrainPipeline();
+    if (FPipelined > 0) DrainPipeline();
     if (FInData) {
         // A send stopped inside the message: the server would take QUIT for more of it,
         // and one that stopped reading would hold the QUIT for ever.
@@ -305,13 +275,10 @@ void TSmtpClient::Disconnect()
     try {
         TSockTransport::Disconnect();
     } catch (...) {
-        if (!Failure)
-            throw;
+        if (!Failure) throw;
     }
-    if (Failure)
-        std::rethrow_exception(Failure);
-    if (ReplyRefused(ReplyCode(), QuitLimit))
-        throw Exception(Reply);
+    if (Failure) std::rethrow_exception(Failure);
+    if (ReplyRefused(ReplyCode(), QuitLimit)) throw Exception(Reply);
 }
 
 void TSmtpClient::CheckArgument(std::string_view Argument)
@@ -335,35 +302,32 @@ std::string_view TSmtpClient::ExtractAddress(std::string_view Entry)
     }
     End = std::min(End, Entry.size());
     // Blanks around an entry (lists typed or saved by hand have them) are no part of it.
-    while (Begin < End && (Entry[Begin] == ' ' || Entry[Begin] == '\t'))
-        ++Begin;
-    while (End > Begin && (Entry[End - 1] == ' ' || Entry[End - 1] == '\t'))
-        --End;
+    while (Begin < End && (Entry[Begin] == ' ' || Entry[Begin] == '\t')) ++Begin;
+    while (End > Begin && (Entry[End - 1] == ' ' || Entry[End - 1] == '\t')) --End;
     return Entry.substr(Begin, End - Begin);
 }
 
 void TSmtpClient::SetEnvelope(std::optional<std::vector<std::string_view>> Addresses)
 {
     // A new envelope for the same message keeps its composition; leaving envelopes drops it.
-    if (!Addresses)
-        FComposed = false;
+    if (!Addresses) FComposed = false;
     FEnvelope = std::move(Addresses);
 }
 
-void TSmtpClient::ClearParameters()
-{
-    FPostMessage->ClearParameters();
-}
+void TSmtpClient::ClearParameters() { FPostMessage->ClearParameters(); }
 
 void TSmtpClient::ComposeMessage()
 {
     TMessageComposer Composer;
     // Forwarded at call time, so a handler assigned from another handler still counts.
-    Composer.OnEncodeStart = [this](const std::string& F) { if (OnEncodeStart) OnEncodeStart(F); };
-    Composer.OnEncodeEnd = [this](const std::string& F) { if (OnEncodeEnd) OnEncodeEnd(F); };
+    Composer.OnEncodeStart = [this](const std::string& F) {
+        if (OnEncodeStart) OnEncodeStart(F);
+    };
+    Composer.OnEncodeEnd = [this](const std::string& F) {
+        if (OnEncodeEnd) OnEncodeEnd(F);
+    };
     Composer.OnAttachmentNotFound = [this](const std::string& F) {
-        if (OnAttachmentNotFound)
-            OnAttachmentNotFound(F);
+        if (OnAttachmentNotFound) OnAttachmentNotFound(F);
     };
     // A server that answered EHLO without 8BITMIME gets 7-bit text; after HELO, 8-bit
     // text goes as it stands.
@@ -374,8 +338,7 @@ void TSmtpClient::ComposeMessage()
 
 std::string TSmtpClient::MailParameters()
 {
-    if (!FExtended)
-        return "";
+    if (!FExtended) return "";
     std::string Parameters;
     const uint64_t Limit = FCapabilities.SizeLimit();
     if (FCapabilities.Offers("SIZE")) {
@@ -386,8 +349,7 @@ std::string TSmtpClient::MailParameters()
                             std::to_string(Limit) + " bytes");
         Parameters += " SIZE=" + std::to_string(Size);
     }
-    if (FBody8Bit && FCapabilities.EightBitMime())
-        Parameters += " BODY=8BITMIME";
+    if (FBody8Bit && FCapabilities.EightBitMime()) Parameters += " BODY=8BITMIME";
     return Parameters;
 }
 
@@ -405,15 +367,12 @@ void TSmtpClient::CheckComplete()
         const bool NoRecipient = FEnvelope ? FEnvelope->empty()
                                            : M.ToAddress().Count() == 0 && M.ToCarbonCopy().Count() == 0 &&
                                                  M.ToBlindCarbonCopy().Count() == 0;
-        if (!NoSender && !NoRecipient)
-            return;
-        if (Asked || !OnHeaderIncomplete)
-            throw Exception("Incomplete Header");
+        if (!NoSender && !NoRecipient) return;
+        if (Asked || !OnHeaderIncomplete) throw Exception("Incomplete Header");
         Asked = true;
         bool Handled = false;
         OnHeaderIncomplete(Handled, NoSender ? 1 : 2);
-        if (!Handled)
-            throw Exception("Incomplete Header");
+        if (!Handled) throw Exception("Incomplete Header");
     }
 }
 
@@ -424,27 +383,23 @@ void TSmtpClient::CheckArguments()
     // With an envelope only its entries become commands; the record's lists feed the
     // header block, which the composer cleans.
     if (FEnvelope) {
-        for (const std::string_view Address : *FEnvelope)
-            CheckArgument(Address);
+        for (const std::string_view Address : *FEnvelope) CheckArgument(Address);
         return;
     }
     for (const TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()})
-        for (const std::string& Entry : List->Items())
-            CheckArgument(ExtractAddress(Entry));
+        for (const std::string& Entry : List->Items()) CheckArgument(ExtractAddress(Entry));
 }
 
 void TSmtpClient::Expect(const std::string& Line, int Limit)
 {
     const std::string Reply = Command(Line);
-    if (ReplyRefused(ReplyCode(), Limit))
-        throw Exception(Reply);
+    if (ReplyRefused(ReplyCode(), Limit)) throw Exception(Reply);
 }
 
 bool TSmtpClient::Transact()
 {
     TPostMessage& M = *FPostMessage;
-    if (FExtended && FCapabilities.Pipelining())
-        return TransactPipelined();
+    if (FExtended && FCapabilities.Pipelining()) return TransactPipelined();
     const std::string Parameters = MailParameters();
     Expect("RSET", CommandLimit);
     Expect("MAIL FROM:<" + M.FromAddress() + ">" + Parameters, CommandLimit);
@@ -454,13 +409,11 @@ bool TSmtpClient::Transact()
     std::string Line;  // one buffer for every RCPT TO line
     // Returns false once the reply hook ended the recipients of this transaction.
     const auto Recipient = [&](std::string_view Entry, std::string_view Address) {
-        if (Address.empty())
-            return true;
+        if (Address.empty()) return true;
         Line.assign("RCPT TO:<").append(Address).append(">");
         Command(Line);
         const int Code = ReplyCode();
-        if (OnRecipientReply && !OnRecipientReply(Entry, Code, FLastReplyLine))
-            return false;
+        if (OnRecipientReply && !OnRecipientReply(Entry, Code, FLastReplyLine)) return false;
         // A refused recipient does not end the transaction.
         if (!ReplyRefused(Code, RecipientLimit))
             ++Accepted;
@@ -469,8 +422,7 @@ bool TSmtpClient::Transact()
         return true;
     };
     if (FEnvelope) {
-        for (size_t i = 0; i < FEnvelope->size() && !Ended; ++i)
-            Ended = !Recipient((*FEnvelope)[i], (*FEnvelope)[i]);
+        for (size_t i = 0; i < FEnvelope->size() && !Ended; ++i) Ended = !Recipient((*FEnvelope)[i], (*FEnvelope)[i]);
     } else {
         for (TStringList* List : {&M.ToAddress(), &M.ToCarbonCopy(), &M.ToBlindCarbonCopy()}) {
             // The count is taken once; a handler that shortens the list cannot make the loop
@@ -484,8 +436,7 @@ bool TSmtpClient::Transact()
     }
     // A transaction cut short before any recipient was taken has no message to send; nor
     // has an envelope that every recipient refused (the server would only refuse DATA).
-    if (Accepted == 0 && (Ended || FEnvelope))
-        return false;
+    if (Accepted == 0 && (Ended || FEnvelope)) return false;
 
     Expect("DATA", CommandLimit);
     SendData();
@@ -513,8 +464,7 @@ bool TSmtpClient::TransactPipelined()
     EntryOf.reserve(Entries.size());
     for (size_t i = 0; i < Entries.size(); ++i) {
         const std::string_view Address = FEnvelope ? Entries[i] : ExtractAddress(Entries[i]);
-        if (Address.empty())
-            continue;
+        if (Address.empty()) continue;
         Commands.push_back(std::string("RCPT TO:<").append(Address).append(">"));
         EntryOf.push_back(i);
     }
@@ -532,8 +482,7 @@ bool TSmtpClient::TransactPipelined()
     int Accepted = 0;
     // Tops the commands in flight up to the window, once a quarter of it was answered.
     const auto Refill = [&] {
-        if (Ended || Sent == Commands.size() || InFlight > PipelineWindow - PipelineWindow / 4)
-            return;
+        if (Ended || Sent == Commands.size() || InFlight > PipelineWindow - PipelineWindow / 4) return;
         std::string Batch;
         const size_t First = Sent;
         while (Sent < Commands.size() && InFlight + Batch.size() + Commands[Sent].size() + 2 <= PipelineWindow)
@@ -557,25 +506,20 @@ bool TSmtpClient::TransactPipelined()
     for (int k = 0; k < 2; ++k) {  // RSET, MAIL FROM
         int Code = 0;
         const std::string Reply = Next(Code);
-        if (ReplyRefused(Code, CommandLimit))
-            throw Exception(Reply);
+        if (ReplyRefused(Code, CommandLimit)) throw Exception(Reply);
     }
     for (size_t r = 0; r < EntryOf.size(); ++r) {
         // Past the end the hook chose, only commands already on their way are answered.
-        if (Ended && Answered >= Sent)
-            break;
+        if (Ended && Answered >= Sent) break;
         // A handler hung up: lockstep, the next command would have found it closed.
-        if (!Connected())
-            throw ESockError("Connection closed");
+        if (!Connected()) throw ESockError("Connection closed");
         int Code = 0;
         Next(Code);
         const std::string_view Entry = Entries[EntryOf[r]];
         if (Ended) {
             // The server holds whatever it took, so the hook hears of each reply still.
-            if (OnRecipientReply)
-                OnRecipientReply(Entry, Code, FLastReplyLine);
-            if (!ReplyRefused(Code, RecipientLimit))
-                ++Accepted;
+            if (OnRecipientReply) OnRecipientReply(Entry, Code, FLastReplyLine);
+            if (!ReplyRefused(Code, RecipientLimit)) ++Accepted;
             continue;
         }
         if (OnRecipientReply && !OnRecipientReply(Entry, Code, FLastReplyLine)) {
@@ -598,16 +542,14 @@ bool TSmtpClient::TransactPipelined()
         FDataPipelined = false;
         return false;
     }
-    if (!Connected())
-        throw ESockError("Connection closed");
+    if (!Connected()) throw ESockError("Connection closed");
     if (!DataSent) {
         Expect("DATA", CommandLimit);
     } else {
         int Code = 0;
         const std::string Reply = Next(Code);
         FDataPipelined = false;
-        if (ReplyRefused(Code, CommandLimit))
-            throw Exception(Reply);
+        if (ReplyRefused(Code, CommandLimit)) throw Exception(Reply);
     }
     SendData();
     return true;
@@ -628,35 +570,29 @@ void TSmtpClient::SendData()
     }
     FInData = false;
     if (ReplyRefused(ReplyCode(), CommandLimit)) {
-        if (OnFailure)
-            OnFailure(this);
+        if (OnFailure) OnFailure(this);
         throw Exception(Reply);
     }
 }
 
 void TSmtpClient::SendMail()
 {
-    if (FBusy)
-        return;
+    if (FBusy) return;
     FBusy = true;
     bool Sent = false;
     try {
-        if (!FEnvelope || !FComposed)
-            ComposeMessage();
+        if (!FEnvelope || !FComposed) ComposeMessage();
         FComposed = FEnvelope.has_value();
         RequireConnection();
         CheckComplete();
         CheckArguments();
-        if (OnSendStart)
-            OnSendStart(this);
+        if (OnSendStart) OnSendStart(this);
         Sent = Transact();
-        if (FClearParams)
-            ClearParameters();
+        if (FClearParams) ClearParameters();
     } catch (...) {
         FBusy = false;
         throw;
     }
     FBusy = false;
-    if (Sent && OnSuccess)
-        OnSuccess(this);
+    if (Sent && OnSuccess) OnSuccess(this);
 }

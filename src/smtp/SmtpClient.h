@@ -192,13 +192,13 @@ private:
     bool FClearParams = true;
     bool FInData = false;  // DATA accepted and "." not yet handed to the socket
     std::optional<std::vector<std::string_view>> FEnvelope;
-    bool FComposed = false;  // the envelope's message is composed
+    bool FComposed = false;      // the envelope's message is composed
     std::string FLastReplyLine;  // the last line of the reply Command read
     TSubmissionOptions FSubmission;
     TEhloCapabilities FCapabilities;
     std::vector<std::string> FEhloReply;
     bool FExtended = false;
-    bool FBody8Bit = false;       // the composed message holds bytes >= 0x80
+    bool FBody8Bit = false;  // the composed message holds bytes >= 0x80
     std::string FAuthMechanism;
     int FPipelined = 0;           // pipelined commands whose replies are not read yet
     bool FDataPipelined = false;  // DATA is the last of them

@@ -6,9 +6,13 @@
 #include "base/Exception.h"
 
 // Every failure of the socket transport; carries only its message.
-class ESockError : public Exception { using Exception::Exception; };
+class ESockError : public Exception {
+    using Exception::Exception;
+};
 // A wait for sending or for a line that a cancel ended.
-class EAbortError : public ESockError { using ESockError::ESockError; };
+class EAbortError : public ESockError {
+    using ESockError::ESockError;
+};
 
 struct TSockErrorEntry {
     int32_t Number;

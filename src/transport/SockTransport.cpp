@@ -34,7 +34,11 @@ const char* const TextClosed = "Connection closed";
 bool ConnectionGone(int Error)
 {
     switch (Error) {
-    case WSAESHUTDOWN: case WSAECONNRESET: case WSAECONNABORTED: case WSAENOTCONN: case WSAENOTSOCK:
+    case WSAESHUTDOWN:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENOTCONN:
+    case WSAENOTSOCK:
     case WSAENETRESET: return true;
     default: return false;
     }
@@ -133,14 +137,10 @@ int TSockTransport::SocketHandle() const { return FSocket && FSocket->IsOpen() ?
 
 void TSockTransport::SetQuickAck(bool On)
 {
-    if (FSocket)
-        FSocket->SetQuickAck(On);
+    if (FSocket) FSocket->SetQuickAck(On);
 }
 
-int64_t TSockTransport::OutPending() const
-{
-    return (FOutView ? FOutViewSize : FOutBuffer->Size()) - FOutOffset;
-}
+int64_t TSockTransport::OutPending() const { return (FOutView ? FOutViewSize : FOutBuffer->Size()) - FOutOffset; }
 
 // ---------------------------------------------------------------- status and errors
 
@@ -296,7 +296,8 @@ int TSockTransport::SocketSend(const void* Buffer, int Count)
 int TSockTransport::TlsFailure(TTlsStatus Status)
 {
     switch (Status) {
-    case tlsWantRead: case tlsWantWrite: return WSAEWOULDBLOCK;
+    case tlsWantRead:
+    case tlsWantWrite: return WSAEWOULDBLOCK;
     case tlsClosed: return WSAECONNRESET;
     default:
         if (FTls && FTls->SystemError()) return SocketErrorFromErrno(FTls->SystemError());
@@ -782,8 +783,7 @@ void TSockTransport::QueueOutput(const char* Data, int64_t Count, bool LineEnd)
     FOutBuffer->Seek(0, soFromEnd);
     const int64_t Start = FOutBuffer->Size();
     FOutBuffer->WriteBuffer(Data, Count);
-    if (LineEnd)
-        FOutBuffer->WriteBuffer("\r\n", 2);
+    if (LineEnd) FOutBuffer->WriteBuffer("\r\n", 2);
     if (FLogShown)
         TProtocolLog::Note("C: " + *FLogShown);
     else
@@ -940,7 +940,10 @@ void TSockTransport::SendStream(TStream& Stream)
                     const int Fd;
                     explicit TCork(TSockTransport& Owner) : T(Owner), Fd(Owner.SocketHandle()) { Set(1); }
                     // A socket opened in its place starts uncorked anyway.
-                    ~TCork() { if (T.SocketHandle() == Fd) Set(0); }
+                    ~TCork()
+                    {
+                        if (T.SocketHandle() == Fd) Set(0);
+                    }
                     void Set(int On) const
                     {
                         if (Fd >= 0) ::setsockopt(Fd, IPPROTO_TCP, TCP_CORK, &On, sizeof On);

@@ -63,19 +63,19 @@ public:
     ~TSockTransport() override;
 
     // ---- events (called only when set)
-    TNotifyEvent OnDataReceived;       // after each read that did not fail
-    TNotifyEvent OnAccept;             // accept notification
-    TNotifyEvent OnConnect;            // the connect notification reported success
-    TNotifyEvent OnDisconnect;         // the socket was closed (not while destroying)
-    TOnErrorEvent OnError;             // socket error number and text
-    THandlerEvent OnInvalidHost;       // host did not resolve; may set a new Host, once
-    TOnHostResolved OnHostResolved;    // a name lookup succeeded (not for dotted hosts)
+    TNotifyEvent OnDataReceived;     // after each read that did not fail
+    TNotifyEvent OnAccept;           // accept notification
+    TNotifyEvent OnConnect;          // the connect notification reported success
+    TNotifyEvent OnDisconnect;       // the socket was closed (not while destroying)
+    TOnErrorEvent OnError;           // socket error number and text
+    THandlerEvent OnInvalidHost;     // host did not resolve; may set a new Host, once
+    TOnHostResolved OnHostResolved;  // a name lookup succeeded (not for dotted hosts)
     THandlerEvent OnConnectionRequired;
     TOnStatus OnStatus;
-    TNotifyEvent OnConnectionFailed;   // a connect attempt failed, before the exception
-    TNotifyEvent OnPacketRecvd;        // data received during a stream transfer
-    TNotifyEvent OnPacketSent;         // a chunk of a stream transfer was sent
-    TNotifyEvent AbortNotify;          // descendant's hook: the reader found a cancel
+    TNotifyEvent OnConnectionFailed;  // a connect attempt failed, before the exception
+    TNotifyEvent OnPacketRecvd;       // data received during a stream transfer
+    TNotifyEvent OnPacketSent;        // a chunk of a stream transfer was sent
+    TNotifyEvent AbortNotify;         // descendant's hook: the reader found a cancel
 
     // ---- published properties
     const std::string& Host() const { return FHost; }
@@ -266,9 +266,9 @@ private:
     bool FSendDone = false;
     bool FStarted = false;
     bool FDestroying = false;
-    bool FReadDeferred = false;   // a read / write notification came while IoBusy
+    bool FReadDeferred = false;  // a read / write notification came while IoBusy
     bool FWriteDeferred = false;
-    bool FReadPaused = false;     // InBuffer is full: the socket is not read until consumed
+    bool FReadPaused = false;  // InBuffer is full: the socket is not read until consumed
 
     int32_t FBytesSent = 0;
     int32_t FBytesTotal = 0;
@@ -284,15 +284,15 @@ private:
     uint32_t FLookupAddress = 0;
     uintptr_t FLookupTag = 0;
     uintptr_t FSocketTag = 0;
-    int64_t FOutOffset = 0;   // first unsent byte of OutBuffer
-    int64_t FScanned = 0;     // InBuffer bytes known to hold no LF
-    TStream* FSendSource = nullptr;  // the stream SendStream is sending
-    int64_t FSourceLeft = 0;         // its bytes not yet read
-    const char* FOutView = nullptr;  // the source's bytes, sent from where they are: an in-memory
-    int64_t FOutViewSize = 0;        // stream's own, or FWindow (OutBuffer is empty meanwhile)
+    int64_t FOutOffset = 0;           // first unsent byte of OutBuffer
+    int64_t FScanned = 0;             // InBuffer bytes known to hold no LF
+    TStream* FSendSource = nullptr;   // the stream SendStream is sending
+    int64_t FSourceLeft = 0;          // its bytes not yet read
+    const char* FOutView = nullptr;   // the source's bytes, sent from where they are: an in-memory
+    int64_t FOutViewSize = 0;         // stream's own, or FWindow (OutBuffer is empty meanwhile)
     std::unique_ptr<char[]> FWindow;  // what was last read from a source that is not in memory
     std::exception_ptr FSourceError;
-    int32_t FSendError = 0;          // a send failure that ends the connection
+    int32_t FSendError = 0;  // a send failure that ends the connection
 
     std::unique_ptr<TMemoryStream> FInBuffer, FInSpare, FOutBuffer;
     std::unique_ptr<TMessageTarget> FNotifyWindow;
@@ -301,9 +301,9 @@ private:
     bool FHandshaking = false;
     TTlsStatus FHandshakeStatus = tlsOk;
     std::string FHandshakeError;
-    int FTlsRawError = 0;        // the socket error under the channel's last failed raw call
-    bool FTlsReadNeedsWrite = false;  // the channel's read waits for a write notification
-    bool FTlsWriteNeedsRead = false;  // and its write for a read notification
+    int FTlsRawError = 0;                    // the socket error under the channel's last failed raw call
+    bool FTlsReadNeedsWrite = false;         // the channel's read waits for a write notification
+    bool FTlsWriteNeedsRead = false;         // and its write for a read notification
     const std::string* FLogShown = nullptr;  // what the log shows for the line being sent
-    TThreadTimer* FTimer = nullptr;  // owned as a component
+    TThreadTimer* FTimer = nullptr;          // owned as a component
 };

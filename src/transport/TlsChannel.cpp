@@ -15,10 +15,12 @@
 
 namespace {
 
+// clang-format off
 enum TTlsFailure {
     tfContext, tfCAFile, tfNoHost, tfFingerprint, tfVerify, tfPin, tfHandshake, tfClosedEarly,
     tfSocket, tfProtocol,
 };
+// clang-format on
 
 // Every text the channel reports; "%s" takes the detail.
 const char* const TlsFailureText[] = {
@@ -215,10 +217,7 @@ bool TTlsChannel::CheckPin(void* StoreCtx)
     return !FPinFailed;
 }
 
-void TTlsChannel::Fail(int Reason, const std::string& Detail)
-{
-    FErrorText = FailureText(Reason, Detail);
-}
+void TTlsChannel::Fail(int Reason, const std::string& Detail) { FErrorText = FailureText(Reason, Detail); }
 
 // What a step that did not complete means for the caller.
 TTlsStatus TTlsChannel::Outcome(int Ret)
@@ -226,8 +225,8 @@ TTlsStatus TTlsChannel::Outcome(int Ret)
     const int error = SSL_get_error(FSsl, Ret);
     if (error == SSL_ERROR_WANT_READ) return tlsWantRead;
     if (error == SSL_ERROR_WANT_WRITE) return tlsWantWrite;
-    const bool ended = error == SSL_ERROR_ZERO_RETURN ||
-                       (error == SSL_ERROR_SYSCALL && (FRawEnd || ERR_peek_error() == 0));
+    const bool ended =
+        error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && (FRawEnd || ERR_peek_error() == 0));
     FFailed = true;
     if (FSystemError)
         Fail(tfSocket, std::strerror(FSystemError));

@@ -88,12 +88,12 @@ private:
     TRawIo FIo;
     ssl_ctx_st* FCtx = nullptr;
     ssl_st* FSsl = nullptr;
-    std::string FPin;              // normalized; empty: chain and name checks
+    std::string FPin;  // normalized; empty: chain and name checks
     std::string FPeerFingerprint;
     std::string FErrorText;
     int FSystemError = 0;
-    bool FRawEnd = false;          // the raw Recv met the end of the stream
+    bool FRawEnd = false;  // the raw Recv met the end of the stream
     bool FPinFailed = false;
     bool FEstablished = false;
-    bool FFailed = false;          // failed or closed: no more steps
+    bool FFailed = false;  // failed or closed: no more steps
 };

@@ -12,12 +12,14 @@
 
 TEST(ErrorReportTest, FullStopUnlessTheMessageEndsInOneOrSomethingBefore)
 {
+    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         {"Incomplete Header", "Incomplete Header."},
         {"Connection closed.", "Connection closed."}, {"Message delivery failure!", "Message delivery failure!"},
         {"Ends in a blank ", "Ends in a blank "}, {"Invalid data type for 'Host'", "Invalid data type for 'Host'"},
         {"Ошибка", "Ошибка."}, {"", ""},
     };
+    // clang-format on
     for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorReportText(message), shown) << message;
 }
 
@@ -55,7 +57,8 @@ TEST(QtDialogsTest, BoxesAndPromptsOpenAboveTheProgressWindow)
     std::string password;
     EXPECT_TRUE(dialogs.InputPassword("Password", "Password for anna on mx.test:", password) && password == "typed");
     answer.stop();
-    EXPECT_EQ(shown, (std::vector<std::string>{"Quillcast", "Confirm", "Password: Password for anna on mx.test: (hidden)"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Quillcast", "Confirm", "Password: Password for anna on mx.test: (hidden)"}));
     TTempDir dir;  // and the help viewer, which Escape puts away
     dialogs.ShowHelp(dir.Write("help.html", "<h2><a name=\"contents\"></a>Contents</h2>"));
     ASSERT_TRUE(dialogs.HelpViewer() && dialogs.HelpViewer()->isVisible());

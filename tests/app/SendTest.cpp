@@ -89,6 +89,7 @@ TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
 {
     const auto accepted = [](TScriptedServer& s) { Transaction(s.Script(Hello)).SendLine("250 queued").Script(Bye); };
     const std::vector<std::string> sent{"Sent successfully"}, none;
+    // clang-format off
     struct Case {
         const char* Name;
         std::vector<std::string> To;
@@ -116,6 +117,7 @@ TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
         // Each press, refused or not, adds a space to the body's first line.
         {"no host and no port", {"a@x.test"}, nullptr, none, "", {}, "", ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Dialogs.Clear();
@@ -147,12 +149,15 @@ TEST_F(SendTest, OutcomesAndPromptsReachTheUserWithTheWindowBack)
         EXPECT_EQ(f.Memo1->toPlainText(), "Body text \nsecond");
         const std::vector<std::string> refused{"Please, provide host information", "Please, provide port number"};
         EXPECT_EQ(Dialogs.Texts(TDialogKind::Information), c.Host.empty() ? refused : none);
-        if (c.Messages == sent) { EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos) << "with the space"; }
+        if (c.Messages == sent) {
+            EXPECT_NE(server.Received().find("\r\nBody text \r\n"), std::string::npos) << "with the space";
+        }
     }
 }
 
 TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
 {
+    // clang-format off
     const struct {
         const char* Name;
         std::function<void(TScriptedServer&)> Silent;  // the server falls silent after this
@@ -170,6 +175,7 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
         {"TLS handshake", nullptr, "", "Waiting for the server's greeting", "TLS handshake aborted.", "handshake"},
         {"TLS message, the server no longer reading", nullptr, "", " bytes of ", "Socket send aborted.", "data"},
     };
+    // clang-format on
     // One TLS peer for the TLS cases: it falls silent on each one's first connection, in
     // the order of the table, and serves the send after it. The message outgrows what the
     // socket buffers hold.
@@ -194,7 +200,8 @@ TEST_F(SendTest, StopEndsTheSendAtOnceInEveryPhaseAndTheNextSendGoesAhead)
             if (c.TlsStall == std::string("data")) f.ListBox1->addItem(QString::fromStdString(big));
         }
         const auto silent = [&] {
-            if (c.TlsStall) return QFile::exists(QString::fromStdString(certs.File(std::string("stalled-") + c.TlsStall)));
+            if (c.TlsStall)
+                return QFile::exists(QString::fromStdString(certs.File(std::string("stalled-") + c.TlsStall)));
             return server.Connections() > 0 && server.Received().find(c.At) != std::string::npos;
         };
         bool pressed = false;

@@ -57,7 +57,8 @@ TEST_F(StartupTest, StoredValuesTheirAbsenceAndValuesOfAnotherType)
         if (!c.Ini.empty()) Dir.Write("settings.ini", c.Ini);
         Tmainform& f = Create();
         EXPECT_EQ(FieldsOf(f), c.Want);
-        EXPECT_EQ(Dialogs.Texts(TDialogKind::Error), c.Error ? std::vector<std::string>{c.Error} : std::vector<std::string>());
+        EXPECT_EQ(Dialogs.Texts(TDialogKind::Error),
+                  c.Error ? std::vector<std::string>{c.Error} : std::vector<std::string>());
         EXPECT_EQ(f.Label8->text().isEmpty(), c.Error != nullptr) << "the count label is set after the last read";
     }
 }
@@ -86,7 +87,8 @@ TEST_F(StartupTest, SettingsAndDraftComeBackAfterAClose)
 
     Tmainform& g = Create();
     EXPECT_EQ(FieldsOf(g), TFields("login", "2525", "mx.test", "Анна, \"A\"", "anna@test", 1));
-    EXPECT_EQ(std::tuple(g.Edit1->text(), g.MemoText(), g.ListBox1->item(0)->text(), g.Label8->text(), g.RadioButton2->isChecked()),
+    EXPECT_EQ(std::tuple(g.Edit1->text(), g.MemoText(), g.ListBox1->item(0)->text(), g.Label8->text(),
+                         g.RadioButton2->isChecked()),
               std::tuple("Subject", "one\r\ntwo", "/tmp/a.bin", "Всего 1 адрес", true));
     Dir.Write("settings-draft.json", "{\"subject\": ");  // damaged: the window starts empty
     EXPECT_EQ(Create().Edit1->text(), "");
@@ -141,7 +143,8 @@ TEST_F(StartupTest, LanguagesAndTheHelpFileOfEach)
         Choose(lang == lgRussian ? 1 : 0);
         EXPECT_EQ(Splash->Button1->text().toStdString(), lang == lgRussian ? "Стоп" : "Stop");
         // Qt's own buttons and file dialogs follow, from Debian's translations.
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes").toStdString(), lang == lgRussian ? "&Да" : "&Yes");
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes").toStdString(),
+                  lang == lgRussian ? "&Да" : "&Yes");
         f.BitBtn10->click();
     }
     const std::string help = Tmainform::ProgramDir() + "/quillcast";
@@ -149,8 +152,16 @@ TEST_F(StartupTest, LanguagesAndTheHelpFileOfEach)
     EXPECT_EQ(f.Label8->text(), "Total 2 addresses");
     Choose(1);
     EXPECT_EQ(f.Label8->text(), "Всего 2 адреса") << "the count label changes at once";
-    for (const auto& [n, noun] : {std::pair{0, "адресов"}, {1, "адрес"}, {2, "адреса"}, {5, "адресов"}, {11, "адресов"},
-                                  {12, "адресов"}, {21, "адрес"}, {22, "адреса"}, {25, "адресов"}, {111, "адресов"}})
+    for (const auto& [n, noun] : {std::pair{0, "адресов"},
+                                  {1, "адрес"},
+                                  {2, "адреса"},
+                                  {5, "адресов"},
+                                  {11, "адресов"},
+                                  {12, "адресов"},
+                                  {21, "адрес"},
+                                  {22, "адреса"},
+                                  {25, "адресов"},
+                                  {111, "адресов"}})
         EXPECT_EQ(AddressCountText(n, lgRussian), "Всего " + std::to_string(n) + " " + noun);
     Dialogs.ExpectDelivery(std::nullopt);  // and the "Connection and delivery" dialog
     f.DeliveryBtn->click();
@@ -263,12 +274,14 @@ TEST_F(DeliveryTest, SettingsTestConnectionAndThePassword)
     Dialogs.ExpectDelivery(all, {"s3cret", true}, true);  // Test connection, then OK
     f.DeliveryBtn->click();
     const TSendRequest& r = probed.at(0);
-    EXPECT_EQ(std::tie(r.Host, r.Port, r.Security, r.CAFile, r.Fingerprint, r.AuthUser, r.Password, r.AuthMethod,
-                       r.ExtendedSmtp, r.AllowPlaintextAuth, r.MaxRecipients),
-              std::make_tuple(std::string("127.0.0.1"), 25, TSecurity::StartTls, std::string("/ca.pem"),
-                              std::string("AB:CD"), std::string("anna"), std::string("s3cret"), amLogin, true, true, 2));
+    EXPECT_EQ(
+        std::tie(r.Host, r.Port, r.Security, r.CAFile, r.Fingerprint, r.AuthUser, r.Password, r.AuthMethod,
+                 r.ExtendedSmtp, r.AllowPlaintextAuth, r.MaxRecipients),
+        std::make_tuple(std::string("127.0.0.1"), 25, TSecurity::StartTls, std::string("/ca.pem"), std::string("AB:CD"),
+                        std::string("anna"), std::string("s3cret"), amLogin, true, true, 2));
     EXPECT_TRUE(progressShown) << "the progress window with Stop, above the dialog";
-    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message), std::vector<std::string>{"The server offers:\nSTARTTLS\nAUTH PLAIN LOGIN"});
+    EXPECT_EQ(Dialogs.Texts(TDialogKind::Message),
+              std::vector<std::string>{"The server offers:\nSTARTTLS\nAUTH PLAIN LOGIN"});
     EXPECT_EQ(f.Edit2->text(), "587") << "the port follows the mode";
     EXPECT_EQ(store->Stored, (std::map<std::string, std::string>{{"anna@127.0.0.1", "s3cret"}}));
 
@@ -304,5 +317,6 @@ TEST_F(DeliveryTest, SettingsTestConnectionAndThePassword)
     f.FormClose();
     EXPECT_EQ(Dir.Read("settings.ini").find("typed"), std::string::npos);
     // Allowing a login in clear text is chosen anew each session.
-    EXPECT_EQ(Create().Delivery, (TDeliverySettings{2, 5, true, TSecurity::StartTls, "anna", amLogin, "/ca.pem", "AB:CD", true}));
+    EXPECT_EQ(Create().Delivery,
+              (TDeliverySettings{2, 5, true, TSecurity::StartTls, "anna", amLogin, "/ca.pem", "AB:CD", true}));
 }

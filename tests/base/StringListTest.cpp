@@ -11,10 +11,12 @@ namespace fs = std::filesystem;
 
 TEST(StringListText, EveryLineEndStyleEndsALine)
 {
+    // clang-format off
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"", {}}, {"a", {"a"}}, {"a\r\nb\r\n", {"a", "b"}}, {"a\nb", {"a", "b"}}, {"a\rb\r", {"a", "b"}},
         {"a\r\rb", {"a", "", "b"}}, {"a\n\rb", {"a", "", "b"}}, {"\r\n", {""}}, {"x\r\n\r\ny", {"x", "", "y"}},
         {"\xEF\xBB\xBF" "a@x\r\nb", {"a@x", "b"}}, {"a\xEF\xBB\xBF", {"a\xEF\xBB\xBF"}}};
+    // clang-format on
     for (const auto& [text, lines] : cases) {
         TStringList l;
         l.SetText(text);
@@ -70,5 +72,6 @@ TEST(StrToIntTest, AcceptsOnlyDecimalIntegers)
     EXPECT_EQ(StrToInt(" -7 "), -7);
     EXPECT_EQ(StrToInt("2147483647"), 2147483647);
     for (const char* bad : {"", "abc", "25x", "2147483648", "-", "1 2"})
-        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(bad); }), std::string("'") + bad + "' is not a valid integer value");
+        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(bad); }),
+                  std::string("'") + bad + "' is not a valid integer value");
 }

@@ -40,12 +40,16 @@ TEST(QuillcastSend, DeliversAListLongerThanTheServersLimitAndResumes)
     TTempDir Dir;
     // Read as the window reads address files: any line end, an empty line is an entry.
     std::string List = "ann@x.test\r\nBob <bob@x.test>\n\r";
-    for (int i = 0; i < 248; ++i)
-        List += "r" + std::to_string(i) + "@x.test\n";
-    const QStringList Args{"--host", "127.0.0.1", "--port", QString::number(Peer.Port()), "--from", "me@x.test",
-                           "--to-file", Q(Dir.Write("list.txt", List)), "--mode", "to", "--subject", "Report",
-                           "--body-file", Q(Dir.Write("body.txt", "Hello\r\n.\nbye")), "--attach",
-                           Q(Dir.Write("data.bin", std::string(100000, 'z'))), "--report", Q(Dir.File("report.csv"))};
+    for (int i = 0; i < 248; ++i) List += "r" + std::to_string(i) + "@x.test\n";
+    const QStringList Args{"--host",      "127.0.0.1",
+                           "--port",      QString::number(Peer.Port()),
+                           "--from",      "me@x.test",
+                           "--to-file",   Q(Dir.Write("list.txt", List)),
+                           "--mode",      "to",
+                           "--subject",   "Report",
+                           "--body-file", Q(Dir.Write("body.txt", "Hello\r\n.\nbye")),
+                           "--attach",    Q(Dir.Write("data.bin", std::string(100000, 'z'))),
+                           "--report",    Q(Dir.File("report.csv"))};
     const TRun R = RunSend(Args);
     EXPECT_EQ(R.Exit, 0) << R.Err;
     // Progress lines, the last one at the whole message, then the summary.
@@ -65,7 +69,8 @@ TEST(QuillcastSend, DeliversAListLongerThanTheServersLimitAndResumes)
     const std::vector<std::string> Messages = Peer.Messages();
     ASSERT_EQ(Messages.size(), 3u);
     const QJsonObject First = ParseDelivered(Messages[0]);
-    EXPECT_TRUE(HeaderValue(First, "To").starts_with("ann@x.test,Bob <bob@x.test>,,r0@x.test,")) << HeaderValue(First, "To");
+    EXPECT_TRUE(HeaderValue(First, "To").starts_with("ann@x.test,Bob <bob@x.test>,,r0@x.test,"))
+        << HeaderValue(First, "To");
     EXPECT_EQ(HeaderValue(First, "X-Mailer"), "Created by Veskor");
     EXPECT_TRUE(First["date_valid"].toBool()) << HeaderValue(First, "Date");
     EXPECT_EQ(JsonText(First["body"]), "Hello\r\n.\r\nbye");
@@ -88,17 +93,20 @@ TEST(QuillcastSend, ArgumentsPasswordSourcesAndExitCodes)
     TSmtpPeer Peer = TSmtpPeer::Secure({"--tls", "starttls", "--auth", "ann:s3cret!", "--refuse", "nobody@x.test"});
     ASSERT_NE(Peer.Port(), 0) << Peer.StartError();
     TTempDir Dir;
-    const QStringList Live{"--host", "localhost", "--port", QString::number(Peer.Port()), "--tls", "starttls",
-                           "--tls-ca", Q(Peer.Certs.File("ca.pem")), "--auth-user", "ann", "--from", "me@x.test",
-                           "--body", "Hi", "--quiet"};
+    const QStringList Live{"--host",      "localhost", "--port",   QString::number(Peer.Port()),
+                           "--tls",       "starttls",  "--tls-ca", Q(Peer.Certs.File("ca.pem")),
+                           "--auth-user", "ann",       "--from",   "me@x.test",
+                           "--body",      "Hi",        "--quiet"};
     TScriptedServer Quit;  // takes the message, then refuses QUIT
-    Quit.Script("S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
-                "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\nD:\nS: 250 queued\nC: QUIT\nS: 500 no\n")
+    Quit.Script(
+            "S: 220 hi\nC: HELO TmpStr\nS: 250 ok\nC: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\n"
+            "C: RCPT TO:<a@x.test>\nS: 250 ok\nC: DATA\nS: 354 go\nD:\nS: 250 queued\nC: QUIT\nS: 500 no\n")
         .Start();
-    const QStringList Dead{"--host", "127.0.0.1", "--port", QString::number(UnusedLoopbackPort()), "--from",
-                           "me@x.test"};
+    const QStringList Dead{"--host", "127.0.0.1", "--port", QString::number(UnusedLoopbackPort()),
+                           "--from", "me@x.test"};
     const QStringList To = Dead + QStringList{"--to", "a@x.test"};  // each bad row below spoils it one way
     const std::string Bad = "quillcast-send: ";
+    // clang-format off
     const struct {
         QStringList Args;
         int Exit;
@@ -132,6 +140,7 @@ TEST(QuillcastSend, ArgumentsPasswordSourcesAndExitCodes)
         {To + QStringList{"--host", "other"}, 2, Bad},
         {To + QStringList{"--auth-user", "ann"}, 2, Bad, nullptr},  // a login without a password source
     };
+    // clang-format on
     for (const auto& C : Cases) {
         if (C.Password)
             setenv("QUILLCAST_PASSWORD", C.Password, 1);

@@ -9,8 +9,11 @@ TEST(ExStringList, LookupAndSetValue)
 {
     TExStringList l;
     for (const char* s : {"no colon here", "Subject: spaced", "X:tight", "x: second", "Тема: текст"}) l.Add(s);
-    const std::tuple<const char*, int, const char*> cases[] = {{"SUBJECT", 1, " spaced"}, {"x", 2, "tight"},
-        {"no colon here", -1, ""}, {"ТЕМА", 4, " текст"}, {"Missing", -1, ""}};
+    const std::tuple<const char*, int, const char*> cases[] = {{"SUBJECT", 1, " spaced"},
+                                                               {"x", 2, "tight"},
+                                                               {"no colon here", -1, ""},
+                                                               {"ТЕМА", 4, " текст"},
+                                                               {"Missing", -1, ""}};
     for (const auto& [name, index, value] : cases) {
         EXPECT_EQ(l.IndexOfName(name), index) << name;
         EXPECT_EQ(l.GetValue(name), value) << name;

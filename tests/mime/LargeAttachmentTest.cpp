@@ -29,8 +29,8 @@ TEST(LargeAttachment, AGigabyteDecodesToTheSameSha256)
     TMessageBodyStream body;
     composer.ComposeMessage(m, mtPlain, uuMime, header, boundary, body);
 
-    const std::string cmd = std::string(QUILLCAST_PYTHON) + " " + MIME_TEST_DIR + "/hash_parts.py " + path + " >" +
-                            dir.File("hashes.txt");
+    const std::string cmd =
+        std::string(QUILLCAST_PYTHON) + " " + MIME_TEST_DIR + "/hash_parts.py " + path + " >" + dir.File("hashes.txt");
     FILE* p = popen(cmd.c_str(), "w");
     std::string buf = header.Text() + "\r\n";
     std::fwrite(buf.data(), 1, buf.size(), p);

@@ -82,6 +82,8 @@ TEST(MessageComposer, HeaderLinesPartsAndMissingFiles)
     bare.Attachments().Add(hello);
     const std::string composed = Compose(bare, mtHtml, composer, b);
     EXPECT_TRUE(std::regex_match(b, std::regex("={20}54535[^=]*\\d\\d[^=]*===="))) << b;
+    // The message as it reads, a line of it to a line here.
+    // clang-format off
     EXPECT_EQ(composed, "From: <>\r\nCC: x@y,z@y  Bcc: v@y\r\nDate: D X-Evil: 1 \r\nMime-Version: 1.0\r\n"
                         "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n"
                         "--" + b + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"
@@ -89,6 +91,7 @@ TEST(MessageComposer, HeaderLinesPartsAndMissingFiles)
                         "--" + b + "\r\nContent-Type: application/octet-stream; name=\"h.txt\"\r\n"
                         "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"h.txt\"\r\n"
                         "\r\nSGVsbG8sIHdvcmxkIQo=\r\n--" + b + "--\r\n");
+    // clang-format on
     for (const char* entry : {"C:\\docs\\report.txt", "C:report.txt", "report.txt", "/a/b:report.txt"})
         EXPECT_EQ(TMessageComposer::AttachmentName(entry), "report.txt") << entry;
 
@@ -129,6 +132,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
     m.SetSubject("Отчёт за декабрь: итоги года и планы на следующий год, длинная тема");
     m.ToAddress().Add("\"Пётр Сидоров\" <b@example.org>");
     for (int i = 0; i < 120; ++i) m.ToAddress().Add("recipient" + std::to_string(i) + "@example.org");
+    // clang-format off
     struct { std::string Text; std::vector<std::string> Files; UUMethods Method; const char* TextEncoding; } cases[] = {
         {"Привет\r\n.", {}, uuMime, "8bit"},
         {lines, {}, uuMime, "quoted-printable"},
@@ -137,6 +141,7 @@ TEST(MessageComposer, StreamedBodyIsTheInMemoryBodyAndPythonReadsItBack)
         {"x", {file("u1", 58), file("u2", 45), file("u3", 45014), file("u4", 0)}, uuCode, ""},
         {"x", {fifo, file("g", 3000)}, uuMime, ""},
     };
+    // clang-format on
     ASSERT_NE(std::setlocale(LC_TIME, "ja_JP.UTF-8"), nullptr) << "scripts/install-deps generates ja_JP.UTF-8";
     for (const auto& [text, files, method, textEncoding] : cases) {
         m.Body().SetText(text);

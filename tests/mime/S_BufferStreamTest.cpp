@@ -49,7 +49,8 @@ TEST(S_BufferStream, PutBackLimitsAndFailures)
     under.AcceptWrite = 100;
     s.WriteString("xx");
     const std::string big = RandomBytes(TS_BufferStream::DefaultBufferSize, 1);
-    EXPECT_EQ(s.Write(big.data(), static_cast<int32_t>(big.size())), 98);  // 100 bytes taken, 2 of them from before this call
+    EXPECT_EQ(s.Write(big.data(), static_cast<int32_t>(big.size())),
+              98);  // 100 bytes taken, 2 of them from before this call
     s.WriteString("lost");
     under.AcceptWrite = 0;
     EXPECT_THAT([&] { s.SetPosition(0); }, testing::ThrowsMessage<Exception>("Seek error"));

@@ -44,11 +44,13 @@ std::string QtBase64(const std::string& data)
 // has them, under short reads too, whose pieces must not cut the lines.
 TEST(UUProcessor, MatchesVectorsAndQtUnderShortReads)
 {
+    // clang-format off
     const std::tuple<UUMethods, std::string, std::string> vectors[] = {
         {uuMime, "", ""}, {uuMime, "f", "Zg==\r\n"}, {uuMime, "fo", "Zm8=\r\n"}, {uuMime, "foo", "Zm9v\r\n"},
         {uuMime, "foob", "Zm9vYg==\r\n"}, {uuMime, "fooba", "Zm9vYmE=\r\n"}, {uuMime, "foobar", "Zm9vYmFy\r\n"},
         {uuCode, "", "`\r\n"}, {uuCode, "Cat", "#0V%T\r\n`\r\n"},
         {uuCode, "Hello, world!\n", ".2&5L;&\\L('=O<FQD(0H\r\n`\r\n"}};
+    // clang-format on
     for (const auto& [method, data, encoded] : vectors) EXPECT_EQ(Encode(data, method), encoded) << data;
     for (int shift = 0; shift < 256; ++shift) {
         std::string data(256 + shift, '\0');

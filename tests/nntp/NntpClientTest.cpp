@@ -25,6 +25,7 @@ std::unique_ptr<TNntpClient> ClientFor(TScriptedServer& S)
 TEST(NntpClient, Logins)
 {
     // Supply: the handler asked for missing credentials supplies them (otherwise it declines).
+    // clang-format off
     struct { const char* Script; const char* User; bool Supply; bool SockError; const char* Error; const char* Events; }
     cases[] = {
         {"S: 200 news.example ready\n", "u", false, false, "", "connect "},
@@ -35,6 +36,7 @@ TEST(NntpClient, Logins)
         {"S: 480\nC: USER u\nS: 381\nC: PASS pw\nS: 481\n", "u", false, false, "Authentication failed", "failed "},
         {"S: 480 login first\n", "", false, false, "Authentication failed", "asked "},
         {"S: 480 login first\nC: USER late\nS: 281 ok\n", "", true, false, "", "asked connect "}};
+    // clang-format on
     for (const auto& k : cases) {
         TScriptedServer server;
         server.Script(k.Script).Script("C: QUIT\nS: 205 bye\n").ExpectClose();
@@ -70,8 +72,9 @@ TEST(NntpClient, Logins)
 TEST(NntpClient, GroupReplies)
 {
     TScriptedServer server;
-    server.Script("S: 200 ready\nC: NEXT\nS: 412 no group\nC: NEXT\nS: 412 no group\nC: GROUP chosen\nS: 211 0 5 9\n"
-                  "C: GROUP chosen\nS: 211 0 5 9\nC: NEXT\nS: 223 7 <a@b>\nC: GROUP no.such\nS: 411 no such group\n");
+    server.Script(
+        "S: 200 ready\nC: NEXT\nS: 412 no group\nC: NEXT\nS: 412 no group\nC: GROUP chosen\nS: 211 0 5 9\n"
+        "C: GROUP chosen\nS: 211 0 5 9\nC: NEXT\nS: 223 7 <a@b>\nC: GROUP no.such\nS: 411 no such group\n");
     for (int i = 0; i < TNntpClient::MaxGroupReselects; ++i)
         server.Script("C: NEXT\nS: 412 again\nC: GROUP chosen\nS: 211 1 1 1 chosen\n");
     server.Script("C: NEXT\nS: 412 again\n");

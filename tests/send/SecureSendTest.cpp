@@ -51,8 +51,7 @@ std::string Send(const TSendRequest& R, const std::string& Log, TSendReport* Rep
     TSendRun Run(Client);
     const std::string Error = MessageOf<Exception>([&] { Run.Run(R); });
     unsetenv("QUILLCAST_LOG");
-    if (Report)
-        *Report = Run.Report();
+    if (Report) *Report = Run.Report();
     return Error;
 }
 
@@ -85,9 +84,10 @@ TEST(SecureSend, DeliveredInEachModeWithEachMechanism)
         if (C.Method) {
             R.Fingerprint = C.Pin ? Pin(S) : "";
             R.CAFile = C.Pin ? "" : R.CAFile;  // the pin replaces the CA file
-            TSmtpClient Prober;  // what "Test connection" shows, sending nothing
+            TSmtpClient Prober;                // what "Test connection" shows, sending nothing
             const std::vector<std::string> Offer = TSendRun(Prober).Probe(R);
-            EXPECT_EQ(Offer.back(), "Logged in as ann (" + AuthMethodName(*C.Method == amAuto ? amPlain : *C.Method) + ")");
+            EXPECT_EQ(Offer.back(),
+                      "Logged in as ann (" + AuthMethodName(*C.Method == amAuto ? amPlain : *C.Method) + ")");
             EXPECT_TRUE(!C.Pin || Offer[Offer.size() - 2] == "TLS: server certificate SHA-256 " + Pin(S)) << Offer[0];
         }
         EXPECT_EQ(Send(R, S.Dir.File("log")), "");
@@ -111,6 +111,7 @@ TEST(SecureSend, DeliveredInEachModeWithEachMechanism)
 TEST(SecureSend, RefusedBeforeMailWithTheReason)
 {
     const QStringList StartTls{"--tls", "starttls", "--auth", Login};
+    // clang-format off
     struct {
         QStringList Server;
         std::function<void(TSendRequest&, const TSmtpPeer&)> Change;
@@ -124,6 +125,7 @@ TEST(SecureSend, RefusedBeforeMailWithTheReason)
         {{"--refuse-ehlo", "--tls", "starttls"}, [](auto&, auto&) {}, "502 5.5.1 EHLO not implemented"},
         {{"--size", "2000"}, [](auto& R, auto& S) { R = Request(S); R.Body = {std::string(3000, 'x')}; }, "The message is "},
     };
+    // clang-format on
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Error);
         TSmtpPeer S = TSmtpPeer::Secure(C.Server);
@@ -142,8 +144,8 @@ TEST(SecureSend, PipelinedListReportsAsLockstep)
 {
     std::vector<std::string> Reports, Envelopes;
     for (const bool Pipelined : {false, true}) {
-        TSmtpPeer S =
-            TSmtpPeer::Secure({"--pipelining", "--max-rcpt", "3", "--refuse", "bad@x.test", "--refuse", "worse@x.test"});
+        TSmtpPeer S = TSmtpPeer::Secure(
+            {"--pipelining", "--max-rcpt", "3", "--refuse", "bad@x.test", "--refuse", "worse@x.test"});
         TSendRequest R = Request(S);
         R.Body = {"Hi"};
         R.Recipients = {"a@x.test", "bad@x.test", "b@x.test", "", "c@x.test", "d@x.test", "worse@x.test", "e@x.test"};

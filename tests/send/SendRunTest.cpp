@@ -24,6 +24,7 @@ std::string Rcpt(const std::string& Address, const std::string& Reply)
 TEST(SendRun, TransactionsRefusalsAndReport)
 {
     const std::string A = Rcpt("a@x.test", "250 ok"), B = Rcpt("b@x.test", "250 ok"), C = Rcpt("c@x.test", "250 ok");
+    // clang-format off
     const struct {
         const char* Name;
         std::vector<std::string> To;
@@ -60,11 +61,11 @@ TEST(SendRun, TransactionsRefusalsAndReport)
          true, Bye, "Invalid character in command", "not-tried 0 0; not-tried 0 0"},
         {"a refused connection", {"a@x.test"}, 0, true, "", "Connection Failed", "not-tried 0 0"},
     };
+    // clang-format on
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         TScriptedServer Server;
-        if (!Case.Script.empty())
-            Server.Script(Hello + Case.Script).Start();
+        if (!Case.Script.empty()) Server.Script(Hello + Case.Script).Start();
         TSmtpClient Client;
         int Successes = 0;
         Client.OnSuccess = [&](TObject*) { ++Successes; };
@@ -90,16 +91,14 @@ TEST(SendRun, TransactionsRefusalsAndReport)
         EXPECT_EQ(Rows, Case.Rows);
         EXPECT_EQ(Successes, Error.empty() && Run.Delivered() ? 1 : 0) << "once for the whole list";
         EXPECT_EQ(Run.ConnectFailure(), Case.Script.empty() ? "10061:Connection refused" : "");
-        if (Case.Script.empty())
-            continue;
+        if (Case.Script.empty()) continue;
         EXPECT_TRUE(Server.Finished());
         // Every transaction carries the same message bytes.
         const std::string Got = Server.Received();
         std::vector<std::string> Messages;
         for (size_t At = Got.find("DATA\r\n"); At != std::string::npos; At = Got.find("DATA\r\n", At + 1))
             Messages.push_back(Got.substr(At, Got.find("\r\n.\r\n", At) - At));
-        for (const std::string& M : Messages)
-            EXPECT_EQ(M, Messages[0]);
+        for (const std::string& M : Messages) EXPECT_EQ(M, Messages[0]);
         EXPECT_EQ(Client.PostMessage().ToBlindCarbonCopy().Count(), 0) << "the record is cleared as SendMail clears it";
     }
 }
@@ -119,9 +118,10 @@ TEST(SendReport, CsvRoundTripAndMalformedText)
     EXPECT_EQ(Back.AcceptedEntries(), std::set<std::string>{"Ann, \"A\" <a@x.test>"});
 
     const char* const Header = "entry,address,outcome,code,reply,transaction\n";
-    for (const std::string& Bad : {std::string("a,b\n"), Header + std::string("a,a,sent,250,ok,1\n"),
-                                  Header + std::string("a,a,accepted,x,ok,1\n"), Header + std::string("a,a,accepted\n"),
-                                  Header + std::string("\"a,a,accepted,250,ok,1\n"), std::string("")}) {
+    for (const std::string& Bad :
+         {std::string("a,b\n"), Header + std::string("a,a,sent,250,ok,1\n"),
+          Header + std::string("a,a,accepted,x,ok,1\n"), Header + std::string("a,a,accepted\n"),
+          Header + std::string("\"a,a,accepted,250,ok,1\n"), std::string("")}) {
         EXPECT_THROW(TSendReport::FromCsv(Bad), Exception) << Bad;
     }
 }

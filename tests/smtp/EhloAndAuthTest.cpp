@@ -11,7 +11,8 @@ using Strings = std::vector<std::string>;
 TEST(EhloCapabilities, ReplyLinesBecomeKeywordsWithParameters)
 {
     const auto caps = TEhloCapabilities::Parse({"250-smtp.example.com at your service\r\n", "250-SIZE 35882577\r\n",
-        "250-8bitmime", "250-auth LOGIN plain XOAUTH2", "250-AUTH=LOGIN", "250-X-Custom a B", "250 PIPELINING\r\n"});
+                                                "250-8bitmime", "250-auth LOGIN plain XOAUTH2", "250-AUTH=LOGIN",
+                                                "250-X-Custom a B", "250 PIPELINING\r\n"});
     EXPECT_EQ(caps.SizeLimit(), 35882577u);
     EXPECT_EQ(caps.AuthMechanisms(), (Strings{"LOGIN", "PLAIN", "XOAUTH2"}));
     EXPECT_TRUE(caps.Pipelining() && caps.EightBitMime() && !caps.StartTls());
@@ -24,6 +25,7 @@ TEST(EhloCapabilities, ReplyLinesBecomeKeywordsWithParameters)
 
 TEST(SaslAuth, MechanismIsChosenFromWhatTheServerOffers)
 {
+    // clang-format off
     struct { Strings Offered; TAuthMethod Requested; bool Token; std::optional<TAuthMethod> Chosen; } cases[] = {
         {{"LOGIN", "PLAIN", "XOAUTH2"}, amAuto, false, amPlain},
         {{"LOGIN", "XOAUTH2"}, amAuto, false, amLogin},
@@ -33,6 +35,7 @@ TEST(SaslAuth, MechanismIsChosenFromWhatTheServerOffers)
         {{"LOGIN", "PLAIN"}, amLogin, false, amLogin},
         {{"PLAIN"}, amLogin, false, std::nullopt},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(ChooseAuthMethod(c.Offered, c.Requested, c.Token), c.Chosen) << c.Offered.size() << c.Requested;
 }
@@ -45,7 +48,8 @@ TEST(SaslAuth, EncodingsMatchTheVectors)
     EXPECT_EQ(PlainResponse("", "tim", "tanstaaftanstaaf"), "AHRpbQB0YW5zdGFhZnRhbnN0YWFm");
     EXPECT_EQ(PlainResponse("Ursel", "Kurt", "xipj3plmq"), "VXJzZWwAS3VydAB4aXBqM3BsbXE=");
     EXPECT_EQ(XOAuth2Response("someuser@example.com", "ya29.vF9dft4qmTc2Nvb3RlckBhdHRhdmlzdGEuY29tCg"),
-              "dXNlcj1zb21ldXNlckBleGFtcGxlLmNvbQFhdXRoPUJlYXJlciB5YTI5LnZGOWRmdDRxbVRjMk52YjNSbGNrQmhkSFJoZG1semRHRXVZMjl0Q2cBAQ==");
+              "dXNlcj1zb21ldXNlckBleGFtcGxlLmNvbQFhdXRoPUJlYXJlciB5YTI5LnZGOWRmdDRxbVRjMk52YjNSbGNrQmhkSFJoZG1semRHRXVZ"
+              "Mjl0Q2cBAQ==");
     EXPECT_EQ(AuthCommand(amLogin, "alice", "s3cr\xc3\xa9t"), "AUTH LOGIN");
     EXPECT_EQ(AuthResponse(amLogin, 0, "alice", "s3cr\xc3\xa9t"), "YWxpY2U=");
     EXPECT_EQ(AuthResponse(amLogin, 1, "alice", "s3cr\xc3\xa9t"), "czNjcsOpdA==");

@@ -38,8 +38,8 @@ TEST(RealServer, DeliveredMessageDecodesToWhatWasMeant)
     const QJsonObject Got = ParseDelivered(Peer.Messages()[0]);
 
     EXPECT_EQ(JsonText(Got["mail_from"]), "me@x.test");
-    EXPECT_EQ(Strings(Got["rcpt_tos"]),
-              (std::vector<std::string>{"ann@x.test", "bob@x.test", "carl@x.test", "hidden1@x.test", "hidden2@x.test"}));
+    EXPECT_EQ(Strings(Got["rcpt_tos"]), (std::vector<std::string>{"ann@x.test", "bob@x.test", "carl@x.test",
+                                                                  "hidden1@x.test", "hidden2@x.test"}));
 
     EXPECT_TRUE(Got["defects"].toArray().isEmpty());
     // The line break before a delimiter belongs to the delimiter.

@@ -17,14 +17,24 @@ namespace {
 using Events = std::vector<std::string>;
 const std::string Hello = "S: 220 ready\nC: HELO me\nS: 250 hi\n";
 const std::string Bye = "C: QUIT\nS: 221 bye\n";
-const std::string Envelope = "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
+const std::string Envelope =
+    "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\nS: 250 ok\n";
 const std::string Data = "C: DATA\nS: 354 go\nD:\nS: 250 queued\n";
 
 std::string ErrorOf(const std::function<void()>& Fn) { return MessageOf<Exception>(Fn); }
 
 void Connect(TSmtpClient& C) { C.Connect(); }
-void ConnectSend(TSmtpClient& C) { C.Connect(); C.SendMail(); }
-void ConnectSendQuit(TSmtpClient& C) { C.Connect(); C.SendMail(); C.Disconnect(); }
+void ConnectSend(TSmtpClient& C)
+{
+    C.Connect();
+    C.SendMail();
+}
+void ConnectSendQuit(TSmtpClient& C)
+{
+    C.Connect();
+    C.SendMail();
+    C.Disconnect();
+}
 
 // A client aimed at a scripted server, recording its events, with a message from me@x.test
 // to a@x.test, body "Hello". A client that waits for a reply the script never sends fails
@@ -66,6 +76,7 @@ TEST(SmtpReplies, EveryOutcomeWithItsEvents)
 {
     enum { None, Declines, Retries, Renames };  // what OnAuthenticationFailed does
     const std::string Rcpt = Hello + "C: RSET\nS: 250 ok\nC: MAIL FROM:<me@x.test>\nS: 250 ok\nC: RCPT TO:<a@x.test>\n";
+    // clang-format off
     const struct {
         const char* Name;
         std::string Script;
@@ -96,6 +107,7 @@ TEST(SmtpReplies, EveryOutcomeWithItsEvents)
         {"end of data refused", Rcpt + "S: 250 ok\nC: DATA\nS: 354 go\nD:\nS: 552 too big\n" + Bye, true, None,
          "552 too big\r\n", {"Connect", "SendStart", "Packet", "Failure"}},
     };
+    // clang-format on
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Name);
         TSession S;
@@ -103,8 +115,7 @@ TEST(SmtpReplies, EveryOutcomeWithItsEvents)
             S.Client.OnAuthenticationFailed = [&](bool& Handled) {
                 S.Got.push_back("AuthFailed");
                 Handled = C.Handler != Declines;
-                if (C.Handler == Renames)
-                    S.Client.SetUserID("");
+                if (C.Handler == Renames) S.Client.SetUserID("");
             };
         std::string Errors = S.Run(C.Script, C.Send ? ConnectSend : Connect);
         if (S.Client.Connected()) {
@@ -168,8 +179,7 @@ TEST(SmtpSendMail, WholeTransaction)
     // The protocol log is the script again, with the message as its header lines, the empty
     // lines the header block ends with, and the size of the body.
     std::string Message;
-    for (const std::string& Line : S.Client.FinalHeader().Items())
-        Message += "C: " + Line + "\n";
+    for (const std::string& Line : S.Client.FinalHeader().Items()) Message += "C: " + Line + "\n";
     Message += "C: \nC: \nC: [" + std::to_string(S.Client.BodyStream().Size()) + " bytes of stream data]\nC: .\n";
     std::string Logged = Script;
     EXPECT_EQ(Dir.Read("conversation.log"), Logged.replace(Logged.find("D:\n"), 3, Message));
@@ -229,8 +239,7 @@ TEST(SmtpSendMail, RefusedBeforeAnyCommand)
     for (const auto& Case : Cases) {
         C.ClearParameters();
         C.PostMessage().SetFromAddress(Case.From);
-        for (const auto& B : Case.Bcc)
-            C.PostMessage().ToBlindCarbonCopy().Add(B);
+        for (const auto& B : Case.Bcc) C.PostMessage().ToBlindCarbonCopy().Add(B);
         std::vector<int> Types;
         C.OnHeaderIncomplete = nullptr;
         if (Case.Type)
@@ -275,8 +284,7 @@ TEST(SmtpCancel, CancelEndsTheWait)
     for (bool Late : {false, true}) {
         SCOPED_TRACE(Late ? "reply arriving after Stop: dropped without QUIT" : "Disconnect still says QUIT");
         TSession S;
-        if (Late)
-            S.Server.Script(Hello + "C: RSET\n").Send("250 la").Pause(300).SendLine("te").ExpectClose();
+        if (Late) S.Server.Script(Hello + "C: RSET\n").Send("250 la").Pause(300).SendLine("te").ExpectClose();
         ASSERT_EQ(S.Run(Late ? "" : Hello + "C: RSET\n" + Bye), "");
         CancelLater(S.Client, 100);
         EXPECT_EQ(ErrorOf([&] { S.Client.SendMail(); }), "Socket readln aborted");

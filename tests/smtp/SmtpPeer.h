@@ -49,8 +49,7 @@ private:
     static QStringList PlainOptions(const std::vector<std::string>& Refuse, int MaxRecipients)
     {
         QStringList Options{"--max-rcpt", QString::number(MaxRecipients)};
-        for (const std::string& R : Refuse)
-            Options << "--refuse" << QString::fromStdString(R);
+        for (const std::string& R : Refuse) Options << "--refuse" << QString::fromStdString(R);
         return Options;
     }
 
@@ -79,8 +78,7 @@ inline std::string HeaderValue(const QJsonObject& Message, const std::string& Na
 inline std::vector<std::string> Strings(const QJsonValue& Array)
 {
     std::vector<std::string> Out;
-    for (const QJsonValue& V : Array.toArray())
-        Out.push_back(JsonText(V));
+    for (const QJsonValue& V : Array.toArray()) Out.push_back(JsonText(V));
     return Out;
 }
 

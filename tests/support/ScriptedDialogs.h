@@ -51,7 +51,11 @@ public:
         return texts;
     }
     bool AllAnswersUsed() const { return FAnswers.empty(); }
-    void Clear() { Shown.clear(); FAnswers.clear(); }
+    void Clear()
+    {
+        Shown.clear();
+        FAnswers.clear();
+    }
 
     void ShowMessage(const std::string& Text) override { Record({TDialogKind::Message, "", Text}); }
     void Information(const std::string& Text) override { Record({TDialogKind::Information, "", Text}); }

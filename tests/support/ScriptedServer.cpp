@@ -101,9 +101,10 @@ void TScriptedServer::Stop()
     std::unique_lock<std::mutex> lock(FMutex);
     FChanged.wait_for(lock, std::chrono::milliseconds(TimeoutMs), [this] { return FFinished || !FError.empty(); });
     if (FFinished) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "server script " << (FError.empty() ? "waits in step " + std::to_string(FStepsDone + 1) : FError)
-           << "; received so far: " << Shown(FReceived);
+    return ::testing::AssertionFailure() << "server script "
+                                         << (FError.empty() ? "waits in step " + std::to_string(FStepsDone + 1)
+                                                            : FError)
+                                         << "; received so far: " << Shown(FReceived);
 }
 
 // ---------------------------------------------------------------- the server's thread
@@ -140,13 +141,9 @@ std::string TScriptedServer::Play(const TStep& Step)
         ++FConnections;
         return "";
     }
-    case skPause:
-        WaitReadable(-1, static_cast<int>(Step.Count));
-        return "";
-    case skStall:
-        return "";  // Run holds the connection once the script is done
-    case skSend:
-        return SendAll(Step.Text) ? "" : "the client is gone";
+    case skPause: WaitReadable(-1, static_cast<int>(Step.Count)); return "";
+    case skStall: return "";  // Run holds the connection once the script is done
+    case skSend: return SendAll(Step.Text) ? "" : "the client is gone";
     case skExpect:
         if (!ReadLine(got)) return "expected " + Shown(Step.Text) + ", but no line came; pending " + Shown(FPending);
         return got == Step.Text ? "" : "expected " + Shown(Step.Text) + ", got " + Shown(got);
@@ -170,9 +167,7 @@ std::string TScriptedServer::Play(const TStep& Step)
             if (n < 0) return "expected a close, but the client neither closed nor sent";
         }
     case skClose:
-    case skReset:
-        CloseConnection(Step.Kind == skReset);
-        return "";
+    case skReset: CloseConnection(Step.Kind == skReset); return "";
     }
     return "unknown step";
 }

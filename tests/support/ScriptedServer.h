@@ -34,7 +34,7 @@ public:
     uint16_t Port() const { return FPort; }
 
     // ---- steps (add before Start)
-    TScriptedServer& Accept() { return Add(skAccept); }  // the next connection
+    TScriptedServer& Accept() { return Add(skAccept); }                           // the next connection
     TScriptedServer& Send(const std::string& Data) { return Add(skSend, Data); }  // as they stand
     TScriptedServer& SendLine(const std::string& Line) { return Send(Line + "\r\n"); }
     // One line equal to Line + CR LF.
@@ -66,12 +66,14 @@ public:
 
     std::string Received() const { return Locked(FReceived); }  // every byte, in order
     uint64_t ReceivedCount() const { return Locked(FReceivedCount); }
-    int Connections() const { return Locked(FConnections); }     // accepted so far
+    int Connections() const { return Locked(FConnections); }  // accepted so far
 
 private:
     // The steps before skSend need no open connection.
+    // clang-format off
     enum TStepKind { skAccept, skPause, skStall, skSend, skExpect, skExpectBytes, skExpectUntil, skAnswer,
                      skSink, skExpectClose, skClose, skReset };
+    // clang-format on
     struct TStep {
         TStepKind Kind;
         std::string Text;

@@ -50,6 +50,7 @@ TEST_F(ConnectTest, HostsAndTheInvalidHostHandler)
 {
     Server.Start();
     const std::string longName(128, 'a');
+    // clang-format off
     struct { const char* Host; bool HasHandler; const char* NewHost; size_t Lookups; int Resolved; const char* Error; } cases[] = {
         {"127.0.0.1", false, nullptr, 0, 0, ""},
         {"mail.example.test", false, nullptr, 1, 1, ""},
@@ -57,6 +58,7 @@ TEST_F(ConnectTest, HostsAndTheInvalidHostHandler)
         {"nowhere.test", false, nullptr, 1, 0, "Null Remote Address"},
         {"nowhere.test", true, nullptr, 2, 0, "Null Remote Address"},
         {longName.c_str(), false, nullptr, 0, 0, "Null Remote Address"}};
+    // clang-format on
     for (const auto& c : cases) {
         TSockTransport t;
         Connects = Resolved = 0;
@@ -94,12 +96,14 @@ TEST_F(ConnectTest, EveryFailedConnectSaysWhyAndTheNextOneWorks)
         MessageOf<ESockError>([&] { f.Connect(); });
     }
     Server.Start();
+    // clang-format off
     struct { const char* Host; uint16_t Port; int TimeOut; const char* Error; const char* Reason; } cases[] = {
         {"slow.test", 25, 100, "Host Lookup Timed Out", nullptr},
         {"slow.test", 25, 0, "Host Lookup Canceled", nullptr},
         {"127.0.0.1", hole.Port(), 150, "Connection Timed out", nullptr},
         {"127.0.0.1", hole.Port(), -1, "Connection Canceled", nullptr},
         {"127.0.0.1", UnusedLoopbackPort(), 5000, "Connection Failed", "10061:Connection refused"}};
+    // clang-format on
     for (const auto& c : cases) {
         TSockTransport t;
         Errors.clear();

@@ -36,7 +36,7 @@ TEST_F(LineIoTest, WriteSendsTheWholeTextUpToANul)
     Client.Writeln(big);                          // not cut at 16 385 characters
     Client.Writeln(std::string("abc\0tail", 8));  // the line still ends
     Client.Writeln(std::string(16384, 'y'));
-    Client.Write("");                             // nothing to send: returns at once
+    Client.Write("");  // nothing to send: returns at once
     ASSERT_TRUE(Server.Finished());
     EXPECT_EQ(Server.Received().substr(0, 3), "abc");
 }
@@ -47,6 +47,7 @@ TEST_F(LineIoTest, WriteSendsTheWholeTextUpToANul)
 // connected, leaving nothing queued to open a later conversation.
 TEST_F(LineIoTest, EveryReadWaitEnds)
 {
+    // clang-format off
     struct { std::function<void(TScriptedServer&)> Steps; bool Cancel; int ReplyTimeOut; const char* Error; } cases[] = {
         {[](TScriptedServer& s) { s.Send("partial").Stall(); }, true, 0, "Socket readln aborted"},
         {[](TScriptedServer& s) { s.Stall(); }, false, 100, "Reply Timed out"},
@@ -54,6 +55,7 @@ TEST_F(LineIoTest, EveryReadWaitEnds)
          "Reply line too long"},
         {[](TScriptedServer& s) { s.Pause(50).Close(); }, false, 20000, "Connection closed"},
         {[](TScriptedServer& s) { s.Pause(50).Reset(); }, false, 20000, "Connection closed"}};
+    // clang-format on
     for (const auto& c : cases) {
         TScriptedServer server;
         server.Expect("QUIT").Send("221 bye\r\n");
@@ -101,6 +103,7 @@ TEST_F(LineIoTest, UnreadInputIsBoundedAndNothingIsLost)
 // place, not the digits before it, marks a continuation.
 TEST(ReplyLine, EveryLineForm)
 {
+    // clang-format off
     struct { const char* Line; int16_t Code; bool HasCode; bool Continued; } cases[] = {
         {"250 ok\r\n", 250, true, false}, {"250-first\r\n", 250, true, true}, {"220-", 220, true, true},
         {"0421 closing\r\n", 421, true, false}, {"hello 250\r\n", 0, false, false}, {"\r\n", 0, false, false},
@@ -108,6 +111,7 @@ TEST(ReplyLine, EveryLineForm)
         {"123456789012 x\r\n", 32767, true, false},  // ten digits at most
         {"354\r\n", 354, true, false}, {"25-x\r\n", 25, true, false}, {"25\r\n", 25, true, false},
         {" \r\n", 0, false, true}, {"abc-def\r\n", 0, false, true}, {"550-5.1.1 x\n", 550, true, true}, {"", 0, false, false}};
+    // clang-format on
     for (const auto& c : cases) {
         const TReplyLine r = ParseReplyLine(c.Line);
         EXPECT_EQ(std::tie(r.Code, r.HasCode, r.Continued), std::tie(c.Code, c.HasCode, c.Continued)) << c.Line;

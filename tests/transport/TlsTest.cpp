@@ -27,7 +27,9 @@ TEST_F(TlsTest, CertificateChecksAndEchoedLines)
     pin.pop_back();
     for (char c : pin)
         if (c != ':') bare += static_cast<char>(std::tolower(c));
-    for (int i = 0; out.size() < (512u << 10); ++i) out += std::to_string(i) + std::string(i % 700, 'a' + i % 26) + "\r\n";
+    for (int i = 0; out.size() < (512u << 10); ++i)
+        out += std::to_string(i) + std::string(i % 700, 'a' + i % 26) + "\r\n";
+    // clang-format off
     struct { TTlsSettings Settings; std::string Error; } cases[] = {
         {{"localhost", CA, ""}, ""},
         {{"127.0.0.1", CA, ""}, ""},
@@ -40,6 +42,7 @@ TEST_F(TlsTest, CertificateChecksAndEchoedLines)
         {{"localhost", "", "AB:CD"}, "Invalid certificate fingerprint 'AB:CD' (expected the SHA-256 fingerprint in hex)"},
         {{"", "", ""}, "No server name to check the certificate against"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         TSockTransport t;
         ConnectTo(t, Echo.Port());
@@ -60,12 +63,14 @@ TEST_F(TlsTest, CertificateChecksAndEchoedLines)
 // connection is closed in every case.
 TEST_F(TransportTest, TlsHandshakeThatCannotCompleteEndsTheConnection)
 {
+    // clang-format off
     struct { std::function<void(TScriptedServer&)> Script; int ReplyTimeOut; bool Cancel; std::string Error; } Cases[] = {
         {[](TScriptedServer& S) { S.Stall(); }, 0, true, "TLS handshake aborted"},
         {[](TScriptedServer& S) { S.Stall(); }, 300, false, "TLS handshake timed out"},
         {[](TScriptedServer& S) { S.SendLine("220 plain text only"); }, 0, false, "TLS handshake failed: "},
         {[](TScriptedServer& S) { S.ExpectBytes(1).Close(); }, 0, false, "Connection closed during the TLS handshake"},
     };
+    // clang-format on
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Error);
         TScriptedServer S;

@@ -12,7 +12,10 @@
 #include "support/ScriptedServer.h"
 #include "transport/SockTransport.h"
 
-inline void CancelLater(TSockTransport& T, int Ms) { QTimer::singleShot(Ms, [&T] { T.Cancel(); }); }
+inline void CancelLater(TSockTransport& T, int Ms)
+{
+    QTimer::singleShot(Ms, [&T] { T.Cancel(); });
+}
 
 // Pumps until Cond holds or about TimeoutMs passed; true when it holds.
 inline bool PumpUntil(const std::function<bool()>& Cond, int TimeoutMs = 5000)

@@ -61,7 +61,9 @@ int main(int argc, char* argv[])
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const QString lang = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(dir);
-    auto path = [&](const char* name) { return dir + QLatin1Char('/') + QLatin1String(name) + QLatin1Char('-') + lang + QStringLiteral(".png"); };
+    auto path = [&](const char* name) {
+        return dir + QLatin1Char('/') + QLatin1String(name) + QLatin1Char('-') + lang + QStringLiteral(".png");
+    };
 
     TQtUserDialogs dialogs;
     bool ok = true;
@@ -76,9 +78,9 @@ int main(int argc, char* argv[])
         mainform.ComboBox1Change();
     }
     mainform.Edit1->setText(QStringLiteral("Quarterly newsletter"));
-    mainform.Memo1->setPlainText(QStringLiteral(
-        "Dear readers,\n\nthis quarter brings a new release with faster delivery to long lists "
-        "and a help viewer of its own. Read on for the details.\n\nThe Quillcast team"));
+    mainform.Memo1->setPlainText(
+        QStringLiteral("Dear readers,\n\nthis quarter brings a new release with faster delivery to long lists "
+                       "and a help viewer of its own. Read on for the details.\n\nThe Quillcast team"));
     mainform.ListBox1->addItem(QStringLiteral("/home/anna/newsletter/summary.pdf"));
     mainform.ListBox1->addItem(QStringLiteral("/home/anna/newsletter/photo.jpg"));
     for (const char* a : {"anna@example.org", "Boris Ivanov <boris@example.net>", "clara@example.com",
@@ -124,8 +126,9 @@ int main(int argc, char* argv[])
     modal("delivery");
     mainform.DeliveryBtn->click();
     TSendReport report;
-    report.Rows() = {{"clara@example.com", "clara@example.com", TSendOutcome::Refused, 550, "550 5.1.1 No such user", 1},
-                     {"Eve <eve@example.com>", "eve@example.com", TSendOutcome::Deferred, 452, "452 4.5.3 Try later", 1}};
+    report.Rows() = {
+        {"clara@example.com", "clara@example.com", TSendOutcome::Refused, 550, "550 5.1.1 No such user", 1},
+        {"Eve <eve@example.com>", "eve@example.com", TSendOutcome::Deferred, 452, "452 4.5.3 Try later", 1}};
     modal("results");
     mainform.ShowResults(report);
 

@@ -8,9 +8,11 @@ back up. On falling silent it creates DIR/stalled-<how>. Certificates are made i
 import argparse
 import asyncio
 import os
-import signal
 import ssl
-import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peer_runtime
 
 args = None
 context = None
@@ -74,19 +76,8 @@ async def main():
     parser.add_argument("--stall", choices=["handshake", "data"], action="append", default=[])
     parser.add_argument("--dir", required=True)
     args = parser.parse_args()
-    support = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
-    subprocess.run(["/bin/sh", os.path.join(support, "make_test_certs.sh"), args.dir], check=True)
-    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(os.path.join(args.dir, "server.pem"), os.path.join(args.dir, "server.key"))
-    loop = asyncio.get_running_loop()
-    loop.set_exception_handler(lambda loop, ctx: None)
-    server = await asyncio.start_server(serve, "127.0.0.1", 0)
-    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
-    done = loop.create_future()
-    loop.add_signal_handler(signal.SIGTERM, lambda: done.done() or done.set_result(None))
-    signal.alarm(300)  # a test that dies leaves no server behind for long
-    await done
-    server.close()
+    context = peer_runtime.server_context(args.dir)
+    await peer_runtime.serve_until_terminated(await asyncio.start_server(serve, "127.0.0.1", 0))
 
 
 if __name__ == "__main__":

@@ -7,14 +7,15 @@ import asyncio
 import base64
 import logging
 import os
-import signal
-import ssl
-import subprocess
+import sys
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
 import smtp_peer
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peer_runtime
 
 
 class Handler(smtp_peer.Handler):
@@ -62,10 +63,7 @@ async def main():
     warnings.simplefilter("ignore")
     context = None
     if args.tls != "none":
-        support = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
-        subprocess.run(["/bin/sh", os.path.join(support, "make_test_certs.sh"), args.certs], check=True)
-        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
+        context = peer_runtime.server_context(args.certs)
     user, _, password = (args.auth or "").partition(":")
 
     def authenticator(server, session, envelope, mechanism, login):
@@ -85,16 +83,9 @@ async def main():
                       # Implicit TLS encrypts from the first byte, so AUTH is safe there too.
                       auth_require_tls=not (args.auth_plaintext or args.tls == "tls"))
 
-    loop = asyncio.get_running_loop()
-    loop.set_exception_handler(lambda loop, ctx: None)  # refused certificates abort handshakes
-    server = await loop.create_server(factory, "127.0.0.1", 0,
-                                      ssl=context if args.tls == "tls" else None)
-    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
-    done = loop.create_future()
-    loop.add_signal_handler(signal.SIGTERM, lambda: done.done() or done.set_result(None))
-    signal.alarm(300)  # a test that dies leaves no server behind for long
-    await done
-    server.close()
+    server = await asyncio.get_running_loop().create_server(factory, "127.0.0.1", 0,
+                                                            ssl=context if args.tls == "tls" else None)
+    await peer_runtime.serve_until_terminated(server)
 
 
 if __name__ == "__main__":

@@ -1,3 +1,6 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -58,12 +61,20 @@ TEST(HostLookup, NoCompletionAfterTheRequesterIsGone)
     EXPECT_EQ(calls, 0);
 }
 
-TEST(HostLookup, SystemLookupReportsUnknownHosts)
+TEST(HostLookup, SystemLookupFindsIPv4AddressesAndReportsUnknownHosts)
 {
-    QObject context;
-    int error = -1;
-    StartHostLookup("no-such-host.invalid", &context, [&](int e, uint32_t) { error = e; });
-    for (int i = 0; i < 5000 && error < 0; ++i) SleepAndProcessMessages(2);
-    // Without a name server the resolver may only say that it could not find out.
-    EXPECT_TRUE(error == 11001 || error == 11003) << error;
+    for (const char* name : {"localhost", "no-such-host.invalid", "\xD0\xBF\xD1\x80\xD0\xB8.invalid"}) {
+        QObject context;
+        int error = -1;
+        uint32_t addr = 0;
+        StartHostLookup(name, &context, [&](int e, uint32_t a) { error = e, addr = a; });
+        for (int i = 0; i < 5000 && error < 0; ++i) SleepAndProcessMessages(2);
+        if (std::string(name) == "localhost") {
+            EXPECT_EQ(error, 0);
+            EXPECT_EQ(addr, htonl(INADDR_LOOPBACK));
+        } else {
+            // Without a name server the resolver may only say that it could not find out.
+            EXPECT_TRUE(error == 11001 || error == 11003) << name << ": " << error;
+        }
+    }
 }

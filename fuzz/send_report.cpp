@@ -16,7 +16,7 @@ bool SameRows(const TSendReport& A, const TSendReport& B)
     if (A.Rows().size() != B.Rows().size()) return false;
     for (size_t i = 0; i < A.Rows().size(); ++i) {
         const TSendRow &a = A.Rows()[i], &b = B.Rows()[i];
-        if (a.Entry != b.Entry || a.Address != b.Address || a.Outcome != b.Outcome || a.Code != b.Code ||
+        if (a.Entry != b.Entry || a.Address() != b.Address() || a.Outcome != b.Outcome || a.Code != b.Code ||
             a.Reply != b.Reply || a.Transaction != b.Transaction)
             return false;
     }
@@ -44,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     while (in.remaining_bytes() > 0) {
         TSendRow row;
         row.Entry = in.ConsumeRandomLengthString(32);
-        row.Address = in.ConsumeRandomLengthString(32);
         row.Outcome = static_cast<TSendOutcome>(in.ConsumeIntegralInRange(0, 3));
         row.Code = in.ConsumeIntegral<int>();
         row.Reply = in.ConsumeRandomLengthString(64);

@@ -255,7 +255,7 @@ void Tmainform::ShowResults(const TSendReport& Report)
     TStringList missed;  // the entries as stored, so the user can fix and resend them
     for (const TSendRow& row : Report.Rows()) {
         // An entry with no address in it was nobody to send to.
-        if (row.Outcome == TSendOutcome::Accepted || row.Address.empty()) continue;
+        if (row.Outcome == TSendOutcome::Accepted || row.Address().empty()) continue;
         rows.push_back({row.Entry, OutcomeText(row.Outcome, Language()), row.Reply});
         missed.Add(row.Entry);
     }

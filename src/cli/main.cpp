@@ -322,7 +322,7 @@ int Send(TArguments& A)
     // An entry with no address in it (an empty line) is nobody left out.
     bool Everyone = true;
     for (const TSendRow& Row : Report.Rows())
-        Everyone = Everyone && (Row.Outcome == TSendOutcome::Accepted || Row.Address.empty());
+        Everyone = Everyone && (Row.Outcome == TSendOutcome::Accepted || Row.Address().empty());
     if (Everyone) return exDelivered;
     // Nobody got it (every recipient deferred, say): a failure, not a partial delivery.
     return Run.Delivered() || Report.Count(TSendOutcome::Accepted) > 0 ? exSomeRefused : exFailure;

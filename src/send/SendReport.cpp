@@ -4,6 +4,7 @@
 
 #include "base/Exception.h"
 #include "base/Stream.h"
+#include "smtp/SmtpClient.h"
 
 namespace {
 
@@ -11,9 +12,9 @@ const char* const Header = "entry,address,outcome,code,reply,transaction";
 constexpr TSendOutcome Outcomes[] = {TSendOutcome::Accepted, TSendOutcome::Refused, TSendOutcome::Deferred,
                                      TSendOutcome::NotTried};
 
-std::string Field(const std::string& S)
+std::string Field(std::string_view S)
 {
-    if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
+    if (S.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(S);
     std::string Q = "\"";
     for (const char C : S) {
         if (C == '"') Q += '"';
@@ -103,11 +104,13 @@ std::set<std::string> TSendReport::AcceptedEntries() const
     return Entries;
 }
 
+std::string_view TSendRow::Address() const { return TSmtpClient::ExtractAddress(Entry); }
+
 std::string TSendReport::ToCsv() const
 {
     std::string Csv = std::string(Header) + "\r\n";
     for (const TSendRow& R : FRows)
-        Csv += Field(R.Entry) + "," + Field(R.Address) + "," + OutcomeText(R.Outcome) + "," + std::to_string(R.Code) +
+        Csv += Field(R.Entry) + "," + Field(R.Address()) + "," + OutcomeText(R.Outcome) + "," + std::to_string(R.Code) +
                "," + Field(R.Reply) + "," + std::to_string(R.Transaction) + "\r\n";
     return Csv;
 }
@@ -127,7 +130,6 @@ TSendReport TSendReport::FromCsv(const std::string& Text)
         if (F.size() != 6) throw Exception("Not a send report: " + Where + " does not have six fields");
         TSendRow Row;
         Row.Entry = F[0];
-        Row.Address = F[1];
         const auto* Known = std::find_if(std::begin(Outcomes), std::end(Outcomes),
                                          [&](TSendOutcome O) { return F[2] == OutcomeText(O); });
         if (Known == std::end(Outcomes))

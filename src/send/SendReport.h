@@ -7,6 +7,7 @@
 // is not such a CSV; the file routines raise the stream layer's file errors.
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // accepted: the server took the message for it; refused: a 5xx (or code-less) reply to
@@ -15,12 +16,15 @@
 enum class TSendOutcome { Accepted, Refused, Deferred, NotTried };
 
 struct TSendRow {
-    std::string Entry;    // as stored in the list
-    std::string Address;  // as sent in RCPT TO
+    std::string Entry;  // as stored in the list
+    std::string Reply;  // the last line of the RCPT TO reply, without the line end
     TSendOutcome Outcome = TSendOutcome::NotTried;
-    int Code = 0;         // of the RCPT TO reply; 0 when none
-    std::string Reply;    // its last line, without the line end
+    int Code = 0;         // of that reply; 0 when none
     int Transaction = 0;  // 1 for the first of the conversation; 0 when none
+
+    // As sent in RCPT TO: a part of Entry, so a long list does not hold it twice (the
+    // address column of a report that was read is not kept).
+    std::string_view Address() const;
 };
 
 class TSendReport {

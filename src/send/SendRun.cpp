@@ -108,9 +108,11 @@ void TSendRun::Prepare(const TSendRequest& R, std::vector<std::string>* Entries)
     FReport.Rows().reserve(R.Recipients.size());
     for (size_t i = 0; i < R.Recipients.size(); ++i) {
         TSendRow Row;
-        Row.Entry = Entries ? std::move((*Entries)[i]) : R.Recipients[i];
-        // Blanks around an entry belong to the list, not to the address.
-        Row.Address = TSmtpClient::ExtractAddress(Row.Entry);
+        // Not one conditional expression: its mixed operands would make a const copy.
+        if (Entries)
+            Row.Entry = std::move((*Entries)[i]);
+        else
+            Row.Entry = R.Recipients[i];
         if (R.AlreadyAccepted.count(Row.Entry)) Row.Outcome = TSendOutcome::Accepted;
         FReport.Rows().push_back(std::move(Row));
     }
@@ -195,7 +197,7 @@ void TSendRun::Converse(const TSendRequest& R)
     std::vector<size_t> Pending;
     Pending.reserve(Rows.size());
     for (size_t i = 0; i < Rows.size(); ++i)
-        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address.empty()) Pending.push_back(i);
+        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address().empty()) Pending.push_back(i);
     size_t Limit = R.MaxRecipients > 0 ? static_cast<size_t>(R.MaxRecipients) : Pending.size();
     FProgress.RecipientsTotal = static_cast<int>(Pending.size());
     FProgress.Split = Pending.size() > Limit;
@@ -233,7 +235,7 @@ void TSendRun::Converse(const TSendRequest& R)
     }
     // Every address is checked before the first transaction, so a bad one half-way down a
     // long list cannot stop the send after part of it went out.
-    for (const size_t i : Pending) TSmtpClient::CheckArgument(Rows[i].Address);
+    for (const size_t i : Pending) TSmtpClient::CheckArgument(Rows[i].Address());
 
     if (Rows.empty()) {
         // Nothing to send to: the client's own check reports the incomplete header.
@@ -256,7 +258,7 @@ void TSendRun::Converse(const TSendRequest& R)
         // The rows stay where they are until the run ends: the envelope points at their addresses.
         std::vector<std::string_view> Envelope;
         Envelope.reserve(Chunk.size());
-        for (const size_t i : Chunk) Envelope.push_back(Rows[i].Address);
+        for (const size_t i : Chunk) Envelope.push_back(Rows[i].Address());
         std::vector<size_t> Taken;
         Taken.reserve(Chunk.size());
         bool GiveUp = false, Cut = false;

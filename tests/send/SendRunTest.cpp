@@ -106,13 +106,14 @@ TEST(SendRun, TransactionsRefusalsAndReport)
 TEST(SendReport, CsvRoundTripAndMalformedText)
 {
     TSendReport Report;
-    Report.Rows() = {{"Ann, \"A\" <a@x.test>", "a@x.test", TSendOutcome::Accepted, 250, "250 ok", 1},
-                     {"b@x.test", "b@x.test", TSendOutcome::Refused, 550, "550 no,\r\nnever", 2},
-                     {"", "", TSendOutcome::NotTried, 0, "", 0},
-                     {"c", "c", TSendOutcome::Deferred, 452, "", 3}};
+    Report.Rows() = {{"Ann, \"A\" <a@x.test>", "250 ok", TSendOutcome::Accepted, 250, 1},
+                     {" b@x.test ", "550 no,\r\nnever", TSendOutcome::Refused, 550, 2},
+                     {"", "", TSendOutcome::NotTried, 0, 0},
+                     {"c", "", TSendOutcome::Deferred, 452, 3}};
     const std::string Csv = Report.ToCsv();
     EXPECT_EQ(Csv.substr(0, Csv.find('\n') + 1), "entry,address,outcome,code,reply,transaction\r\n");
     EXPECT_NE(Csv.find("\"Ann, \"\"A\"\" <a@x.test>\",a@x.test,accepted,250,250 ok,1\r\n"), std::string::npos);
+    EXPECT_NE(Csv.find(" b@x.test ,b@x.test,refused,550,"), std::string::npos);
     const TSendReport Back = TSendReport::FromCsv(Csv);
     EXPECT_EQ(Back.ToCsv(), Csv);
     EXPECT_EQ(Back.AcceptedEntries(), std::set<std::string>{"Ann, \"A\" <a@x.test>"});

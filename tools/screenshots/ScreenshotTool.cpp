@@ -126,9 +126,8 @@ int main(int argc, char* argv[])
     modal("delivery");
     mainform.DeliveryBtn->click();
     TSendReport report;
-    report.Rows() = {
-        {"clara@example.com", "clara@example.com", TSendOutcome::Refused, 550, "550 5.1.1 No such user", 1},
-        {"Eve <eve@example.com>", "eve@example.com", TSendOutcome::Deferred, 452, "452 4.5.3 Try later", 1}};
+    report.Rows() = {{"clara@example.com", "550 5.1.1 No such user", TSendOutcome::Refused, 550, 1},
+                     {"Eve <eve@example.com>", "452 4.5.3 Try later", TSendOutcome::Deferred, 452, 1}};
     modal("results");
     mainform.ShowResults(report);
 

@@ -194,17 +194,19 @@ void TSendRun::Converse(const TSendRequest& R)
 {
     TSmtpClient& C = FClient;
     std::vector<TSendRow>& Rows = FReport.Rows();
-    std::vector<size_t> Pending;
+    // Row numbers; a list has fewer than 2^32 entries, and a long one is cheaper this way.
+    std::vector<uint32_t> Pending;
     Pending.reserve(Rows.size());
     for (size_t i = 0; i < Rows.size(); ++i)
-        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address().empty()) Pending.push_back(i);
+        if (Rows[i].Outcome == TSendOutcome::NotTried && !Rows[i].Address().empty())
+            Pending.push_back(static_cast<uint32_t>(i));
     size_t Limit = R.MaxRecipients > 0 ? static_cast<size_t>(R.MaxRecipients) : Pending.size();
     FProgress.RecipientsTotal = static_cast<int>(Pending.size());
     FProgress.Split = Pending.size() > Limit;
 
     TRecipientNotFound NotFound = C.OnRecipientNotFound;
     const TNotifyEvent PacketSent = C.OnPacketSent;
-    size_t Current = 0;  // the row of the reply being handled
+    uint32_t Current = 0;  // the row of the reply being handled
     // In hang-up mode the caller's handler hears of the refusal first, then the
     // conversation ends; the next command then fails on the closed connection.
     if (R.SkipRefused)
@@ -235,7 +237,7 @@ void TSendRun::Converse(const TSendRequest& R)
     }
     // Every address is checked before the first transaction, so a bad one half-way down a
     // long list cannot stop the send after part of it went out.
-    for (const size_t i : Pending) TSmtpClient::CheckArgument(Rows[i].Address());
+    for (const uint32_t i : Pending) TSmtpClient::CheckArgument(Rows[i].Address());
 
     if (Rows.empty()) {
         // Nothing to send to: the client's own check reports the incomplete header.
@@ -247,7 +249,7 @@ void TSendRun::Converse(const TSendRequest& R)
         // Stopped between transactions: the connection is gone; end as a stopped wait does.
         if (FStopped) throw EAbortError("Socket readln aborted");
         // Pending stays as it is until the transaction is over.
-        const std::span<const size_t> Chunk(Pending.data(), std::min(Limit, Pending.size()));
+        const std::span<const uint32_t> Chunk(Pending.data(), std::min(Limit, Pending.size()));
         ++FTransactions;
         FProgress.Transaction = FTransactions;
         FProgress.RecipientsInTransaction = static_cast<int>(Chunk.size());
@@ -258,8 +260,8 @@ void TSendRun::Converse(const TSendRequest& R)
         // The rows stay where they are until the run ends: the envelope points at their addresses.
         std::vector<std::string_view> Envelope;
         Envelope.reserve(Chunk.size());
-        for (const size_t i : Chunk) Envelope.push_back(Rows[i].Address());
-        std::vector<size_t> Taken;
+        for (const uint32_t i : Chunk) Envelope.push_back(Rows[i].Address());
+        std::vector<uint32_t> Taken;
         Taken.reserve(Chunk.size());
         bool GiveUp = false, Cut = false;
         size_t Next = 0;
@@ -272,7 +274,7 @@ void TSendRun::Converse(const TSendRequest& R)
                 // Nothing taken yet: another transaction would get the same answer.
                 if (Taken.empty()) {
                     GiveUp = true;
-                    for (const size_t i : Pending)
+                    for (const uint32_t i : Pending)
                         if (Rows[i].Outcome == TSendOutcome::NotTried) {
                             Answer(Rows[i], Code, Reply);
                             Settle(Rows[i], TSendOutcome::Deferred);
@@ -296,9 +298,9 @@ void TSendRun::Converse(const TSendRequest& R)
         if (Cut) Limit = std::min(Limit, Taken.size());
         if (!Taken.empty()) {
             FDelivered = true;
-            for (const size_t i : Taken) Settle(Rows[i], TSendOutcome::Accepted);
+            for (const uint32_t i : Taken) Settle(Rows[i], TSendOutcome::Accepted);
         }
-        std::erase_if(Pending, [&](size_t i) { return Rows[i].Outcome != TSendOutcome::NotTried; });
+        std::erase_if(Pending, [&](uint32_t i) { return Rows[i].Outcome != TSendOutcome::NotTried; });
         FProgress.RecipientsDone = FProgress.RecipientsTotal - static_cast<int>(Pending.size());
         if (!Taken.empty() && OnTransactionDone) OnTransactionDone(FProgress);
         if (GiveUp) Pending.clear();

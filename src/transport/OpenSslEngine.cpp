@@ -7,10 +7,10 @@
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "transport/TlsEngine.h"

@@ -16,14 +16,17 @@
 //
 // The constructor raises ESockError when the settings cannot be used (CA file not
 // readable, malformed fingerprint, no host name to check and no pin, no TLS library
-// context). The steps raise nothing.
+// context) or the TLS module cannot be loaded. The steps raise nothing.
+//
+// OpenSSL lives in the TLS module (TlsEngine.h), loaded when the first channel is made:
+// from QUILLCAST_TLS_MODULE when that names a file, else from the installed place beside
+// the program, else from the build folder.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
-struct ssl_st;
-struct ssl_ctx_st;
-struct bio_st;
+class TTlsEngine;
 
 struct TTlsSettings {
     std::string Host;         // the name asked for: SNI and name check (an IP: address check)
@@ -56,7 +59,7 @@ public:
 
     // Starts or advances the client handshake; tlsOk once it is complete and checked.
     TTlsStatus Handshake();
-    bool Established() const { return FEstablished; }
+    bool Established() const;
 
     // Up to Count decrypted bytes into Buffer. Call it again until it asks for a
     // notification: decrypted bytes may wait inside the channel with none coming.
@@ -68,32 +71,16 @@ public:
     TTlsStatus Shutdown();
 
     // Why the last step gave tlsError.
-    const std::string& ErrorText() const { return FErrorText; }
+    const std::string& ErrorText() const;
     // The errno of a failed raw recv / send behind tlsError; 0 for a TLS failure.
-    int SystemError() const { return FSystemError; }
+    int SystemError() const;
     // "AB:CD:…" SHA-256 of the server's leaf certificate once it was seen; "" before.
-    const std::string& PeerFingerprint() const { return FPeerFingerprint; }
+    const std::string& PeerFingerprint() const;
 
     // 64 upper-case hex digits of a fingerprint as a user may write it (hex, colons
     // optional, any case); "" when it is not one.
     static std::string NormalizeFingerprint(const std::string& Text);
 
 private:
-    friend struct TTlsRawBio;
-    TTlsStatus Outcome(int Ret);
-    bool Begin(TTlsStatus& Status);
-    bool CheckPin(void* StoreCtx);
-    void Fail(int Reason, const std::string& Detail);
-
-    TRawIo FIo;
-    ssl_ctx_st* FCtx = nullptr;
-    ssl_st* FSsl = nullptr;
-    std::string FPin;  // normalized; empty: chain and name checks
-    std::string FPeerFingerprint;
-    std::string FErrorText;
-    int FSystemError = 0;
-    bool FRawEnd = false;  // the raw Recv met the end of the stream
-    bool FPinFailed = false;
-    bool FEstablished = false;
-    bool FFailed = false;  // failed or closed: no more steps
+    std::unique_ptr<TTlsEngine> FEngine;
 };

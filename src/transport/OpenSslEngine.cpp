@@ -66,7 +66,7 @@ std::string Sha256Fingerprint(X509* Cert)
 
 class TOpenSslEngine : public TTlsEngine {
 public:
-    explicit TOpenSslEngine(TTlsChannel::TRawIo& Io) : FIo(std::move(Io)) {}
+    explicit TOpenSslEngine(TTlsRawIo& Io) : FIo(std::move(Io)) {}
     ~TOpenSslEngine() override;
     // "" once the settings are in place, else why they cannot be used.
     std::string Setup(const TTlsSettings& Settings);
@@ -102,7 +102,7 @@ private:
     bool CheckPin(X509_STORE_CTX* Store);
     void Fail(int Reason, const std::string& Detail) { FErrorText = FailureText(Reason, Detail); }
 
-    TTlsChannel::TRawIo FIo;
+    TTlsRawIo FIo;
     SSL_CTX* FCtx = nullptr;
     SSL* FSsl = nullptr;
     std::string FPin;  // normalized; empty: chain and name checks
@@ -288,8 +288,7 @@ TTlsStatus TOpenSslEngine::Shutdown()
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) TTlsEngine* QuillcastNewTlsEngine(const TTlsSettings& Settings,
-                                                                                    TTlsChannel::TRawIo& Io,
-                                                                                    std::string& Error)
+                                                                                    TTlsRawIo& Io, std::string& Error)
 {
     auto engine = std::make_unique<TOpenSslEngine>(Io);
     Error = engine->Setup(Settings);

@@ -21,35 +21,15 @@
 // OpenSSL lives in the TLS module (TlsEngine.h), loaded when the first channel is made:
 // from QUILLCAST_TLS_MODULE when that names a file, else from the installed place beside
 // the program, else from the build folder.
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
-class TTlsEngine;
-
-struct TTlsSettings {
-    std::string Host;         // the name asked for: SNI and name check (an IP: address check)
-    std::string CAFile;       // PEM file of trusted CAs; empty: the system's trust store
-    std::string Fingerprint;  // SHA-256 of the leaf, hex, colons optional; replaces the checks
-};
-
-enum TTlsStatus : uint8_t {
-    tlsOk,         // done (Read / Write: Count bytes moved, at least one)
-    tlsWantRead,   // call again after the next read notification
-    tlsWantWrite,  // call again after the next write notification
-    tlsClosed,     // the peer ended the connection (close_notify or end of stream)
-    tlsError,      // failed for good: see ErrorText() and SystemError()
-};
+#include "transport/TlsEngine.h"
 
 class TTlsChannel {
 public:
-    // Raw bytes under TLS, with the results of recv / send on a non-blocking socket: a
-    // count (0 from Recv: end of stream), or -1 with errno set (EAGAIN: nothing now).
-    struct TRawIo {
-        std::function<int(void* Buffer, int Count)> Recv;
-        std::function<int(const void* Buffer, int Count)> Send;
-    };
+    // Raw bytes under TLS (TlsEngine.h).
+    using TRawIo = TTlsRawIo;
     static TRawIo SocketIo(int Fd);
 
     TTlsChannel(const TTlsSettings& Settings, TRawIo Io);

@@ -41,10 +41,11 @@ enum : uint32_t {
 };
 
 // Largest recv / send of the reader and the writer. A stream transfer goes out up to
-// StreamChunksPerSend chunks per send (fewer system calls), still counted and reported
-// chunk by chunk.
+// StreamChunksPerSend chunks per send, still counted and reported chunk by chunk: the
+// kernel takes what the socket has room for, so a large send only saves system calls and
+// wake-ups (a memory stream moved about a tenth faster than with 64 KiB sends).
 constexpr int SockChunkSize = 16383;
-constexpr int StreamChunksPerSend = 4;
+constexpr int StreamChunksPerSend = 256;
 // A reply line that grows past this without a LF is refused ("Reply line too long").
 constexpr int64_t MaxReplyLineLength = 1 << 20;
 // While more than this waits unread in InBuffer the socket is not read (TCP then holds

@@ -99,6 +99,10 @@ private:
 
     TTlsStatus Outcome(int Ret);
     bool Begin(TTlsStatus& Status);
+    // Read and Write: the handshake first, then Io(Count, moved) moves up to Count bytes
+    // through OpenSSL and returns its result.
+    template <class TIo>
+    TTlsStatus Transfer(int Count, int& Done, TIo Io);
     bool CheckPin(X509_STORE_CTX* Store);
     void Fail(int Reason, const std::string& Detail) { FErrorText = FailureText(Reason, Detail); }
 
@@ -250,28 +254,27 @@ TTlsStatus TOpenSslEngine::Handshake()
     return tlsOk;
 }
 
-TTlsStatus TOpenSslEngine::Read(void* Buffer, int Count, int& Done)
+template <class TIo>
+TTlsStatus TOpenSslEngine::Transfer(int Count, int& Done, TIo Io)
 {
     Done = 0;
     TTlsStatus status = Handshake();
     if (status != tlsOk || Count <= 0 || !Begin(status)) return status;
     size_t n = 0;
-    const int ret = SSL_read_ex(FSsl, Buffer, static_cast<size_t>(Count), &n);
+    const int ret = Io(static_cast<size_t>(Count), n);
     if (ret != 1) return Outcome(ret);
     Done = static_cast<int>(n);
     return tlsOk;
 }
 
+TTlsStatus TOpenSslEngine::Read(void* Buffer, int Count, int& Done)
+{
+    return Transfer(Count, Done, [&](size_t Size, size_t& N) { return SSL_read_ex(FSsl, Buffer, Size, &N); });
+}
+
 TTlsStatus TOpenSslEngine::Write(const void* Buffer, int Count, int& Done)
 {
-    Done = 0;
-    TTlsStatus status = Handshake();
-    if (status != tlsOk || Count <= 0 || !Begin(status)) return status;
-    size_t n = 0;
-    const int ret = SSL_write_ex(FSsl, Buffer, static_cast<size_t>(Count), &n);
-    if (ret != 1) return Outcome(ret);
-    Done = static_cast<int>(n);
-    return tlsOk;
+    return Transfer(Count, Done, [&](size_t Size, size_t& N) { return SSL_write_ex(FSsl, Buffer, Size, &N); });
 }
 
 TTlsStatus TOpenSslEngine::Shutdown()
